@@ -1,0 +1,27 @@
+# nmct_add_test(<name> SOURCES <files...> [LIBS <targets...>] [NOQT] [THREADED] [TIMEOUT <s>])
+#
+# One test executable registered with CTest. Qt tests link Qt Test and run on the offscreen
+# platform. THREADED tests also join the `threaded_tests` target that the ThreadSanitizer build
+# compiles, and carry the CTest label `threads`.
+if(NOT TARGET threaded_tests)
+    add_custom_target(threaded_tests)
+endif()
+
+function(nmct_add_test name)
+    cmake_parse_arguments(T "NOQT;THREADED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS})
+    if(NOT T_NOQT)
+        target_link_libraries(${name} PRIVATE Qt6::Test)
+    endif()
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    if(T_THREADED)
+        set_property(TEST ${name} APPEND PROPERTY LABELS threads)
+        add_dependencies(threaded_tests ${name})
+    endif()
+endfunction()
