@@ -1,0 +1,47 @@
+#pragma once
+// The five commands the module understands, how the set and volume commands are assembled,
+// and how replies are judged. Every command is "AAFA" and one command character; only the set
+// command carries a line end, and that end is four printable characters, not CR LF.
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "ParamRecord.h"
+#include "ToneCode.h"
+
+namespace Command {
+inline constexpr std::string_view Identify = "AAFAA";
+inline constexpr std::string_view ReadParams = "AAFA1";
+inline constexpr std::string_view RestoreDefaults = "AAFA2";
+inline constexpr std::string_view SetParams = "AAFA3";
+inline constexpr std::string_view SetVolume = "AAFA4";
+inline constexpr std::string_view SetLineEnd = "\\r\\n"; // backslash r backslash n
+} // namespace Command
+
+// What the set command carries, as read from the window's controls.
+struct SetCommandValues
+{
+    std::array<std::string, ParamRecord::ChannelCount> txFrequencies; // channel 1 first
+    std::array<std::string, ParamRecord::ChannelCount> rxFrequencies;
+    ToneCode txTone = 0;
+    ToneCode rxTone = 0;
+    std::string squelch;
+};
+
+// Frequencies and the squelch text are sent unchanged, whatever their length.
+std::string BuildSetCommandText(const SetCommandValues &values);
+std::string BuildVolumeCommand(const std::string &volumeText);
+
+struct IdentifyReply
+{
+    std::string model;
+    std::string version;
+};
+
+// The model is what stands before the first "_"; the version starts four characters after it,
+// so the "_" and the three characters behind it belong to neither.
+IdentifyReply SplitIdentifyReply(const std::string &reply);
+
+// "OK" in any letter case, and nothing more or less.
+bool IsOkReply(const std::string &reply);

@@ -1,0 +1,319 @@
+// The record layout, tone codes, the integer conversion and the commands, checked against
+// values written out by hand.
+
+#include <QTest>
+
+#include <algorithm>
+
+#include "protocol/Commands.h"
+#include "protocol/Conversion.h"
+#include "protocol/ParamRecord.h"
+#include "protocol/ToneCode.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+// The default set command, written out in full: 16 channels, tones 011/125, squelch 2.
+const std::string DefaultSetCommand =
+    "AAFA3"
+    "450.1250,450.1250,451.1250,451.1250,452.1250,452.1250,453.1250,453.1250,"
+    "454.1250,454.1250,455.1250,455.1250,456.1250,456.1250,457.1250,457.1250,"
+    "458.1250,458.1250,459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
+    "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,455.5250,455.5250,"
+    "011,125,2\\r\\n";
+
+SetCommandValues ValuesOf(const ParamRecord &record)
+{
+    SetCommandValues values;
+    for (int channel = 1; channel <= ParamRecord::ChannelCount; ++channel) {
+        values.txFrequencies[static_cast<std::size_t>(channel - 1)] = record.TxFrequency(channel);
+        values.rxFrequencies[static_cast<std::size_t>(channel - 1)] = record.RxFrequency(channel);
+    }
+    values.txTone = 11;
+    values.rxTone = 125;
+    values.squelch = "2";
+    return values;
+}
+
+} // namespace
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultRecordFrequencies_data();
+    void defaultRecordFrequencies();
+    void defaultRecordOtherBytes();
+    void defaultRecordTouchesOnlyNamedBytes();
+
+    void toneListItems();
+    void selectionForCode_data();
+    void selectionForCode();
+    void toneCodeText_data();
+    void toneCodeText();
+
+    void conversion_data();
+    void conversion();
+
+    void setCommand();
+    void setCommandLongSquelch();
+    void volumeCommand();
+
+    void identifySplit_data();
+    void identifySplit();
+    void okReply_data();
+    void okReply();
+};
+
+void TestProtocol::defaultRecordFrequencies_data()
+{
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<int>("txPos");
+    QTest::addColumn<int>("rxPos");
+    QTest::addColumn<QByteArray>("frequency");
+    const char *table[] = {"450.1250", "451.1250", "452.1250", "453.1250", "454.1250", "455.1250",
+                           "456.1250", "457.1250", "458.1250", "459.1250", "455.0250", "455.1250",
+                           "455.2250", "455.3250", "455.4250", "455.5250"};
+    int txPos = 2;
+    for (int channel = 1; channel <= 16; ++channel, txPos += 18)
+        QTest::addRow("channel %d", channel)
+            << channel << txPos << txPos + 9 << QByteArray(table[channel - 1]);
+}
+
+void TestProtocol::defaultRecordFrequencies()
+{
+    QFETCH(int, channel);
+    QFETCH(int, txPos);
+    QFETCH(int, rxPos);
+    QFETCH(QByteArray, frequency);
+
+    ParamRecord record;
+    MakeDefaultParams(record);
+    QCOMPARE(int(ParamRecord::TxFrequencyPos(channel)), txPos);
+    QCOMPARE(int(ParamRecord::RxFrequencyPos(channel)), rxPos);
+    QCOMPARE(QByteArray(record.bytes.data() + txPos, 8), frequency);
+    QCOMPARE(QByteArray(record.bytes.data() + rxPos, 8), frequency);
+    QCOMPARE(record.bytes[std::size_t(txPos + 8)], '\0');
+    QCOMPARE(record.bytes[std::size_t(rxPos + 8)], '\0');
+}
+
+void TestProtocol::defaultRecordOtherBytes()
+{
+    ParamRecord record;
+    record.bytes.fill('#');
+    MakeDefaultParams(record);
+    QCOMPARE(QByteArray(record.bytes.data(), 2), QByteArray("AA"));
+    QCOMPARE(QByteArray(record.bytes.data() + 290, 9), QByteArray("011\0"
+                                                                  "125\0"
+                                                                  "2",
+                                                                  9));
+    QCOMPARE(record.TxToneText(), "011"s);
+    QCOMPARE(record.RxToneText(), "125"s);
+    QCOMPARE(record.SquelchText(), "2"s);
+}
+
+void TestProtocol::defaultRecordTouchesOnlyNamedBytes()
+{
+    // Every byte is named by the default table, so a record filled with a marker keeps none
+    // of it: 2 + 16 * 18 + 4 + 4 + 1 = 299.
+    ParamRecord record;
+    record.bytes.fill('#');
+    MakeDefaultParams(record);
+    QCOMPARE(std::count(record.bytes.begin(), record.bytes.end(), '#'), 0);
+    QCOMPARE(std::count(record.bytes.begin(), record.bytes.end(), '\0'), 34);
+}
+
+void TestProtocol::toneListItems()
+{
+    const auto tx = TxCtcssItems();
+    const auto rx = RxCtcssItems();
+    QCOMPARE(int(tx.size()), 39);
+    QCOMPARE(int(rx.size()), 39);
+    QCOMPARE(tx.front(), "0 "s);
+    QCOMPARE(tx[37], "37 "s);
+    QCOMPARE(tx[38], "38"s);
+    QCOMPARE(rx[37], "37 "s);
+    QCOMPARE(rx[38], "38 "s);
+
+    const auto cd = CdcssItems();
+    QCOMPARE(int(cd.size()), 166);
+    QCOMPARE(cd[0], "023I"s);
+    QCOMPARE(cd[3], "031I"s);
+    QCOMPARE(cd[82], "754I"s);
+    QCOMPARE(cd[83], "023N"s);
+    QCOMPARE(cd[86], "031N"s);
+    QCOMPARE(cd[165], "754N"s);
+}
+
+void TestProtocol::selectionForCode_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("cdcss");
+    QTest::addColumn<int>("position");
+    QTest::newRow("ctcss 0") << 0 << false << 0;
+    QTest::newRow("ctcss 11") << 11 << false << 11;
+    QTest::newRow("last ctcss") << 38 << false << 38;
+    QTest::newRow("first cdcss") << 39 << true << 0;
+    QTest::newRow("031N") << 125 << true << 86;
+    QTest::newRow("last cdcss") << 204 << true << 165;
+    QTest::newRow("past the list") << 205 << true << 166;
+}
+
+void TestProtocol::selectionForCode()
+{
+    QFETCH(int, code);
+    QFETCH(bool, cdcss);
+    QFETCH(int, position);
+    const ToneList list = cdcss ? ToneList::Cdcss : ToneList::Ctcss;
+    QCOMPARE(SelectionForCode(code), (ToneSelection{list, position}));
+    QCOMPARE(CodeForSelection(list, position), code);
+}
+
+void TestProtocol::toneCodeText_data()
+{
+    QTest::addColumn<bool>("cdcss");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("ctcss 5") << false << 5 << QByteArray("005");
+    QTest::newRow("ctcss 11") << false << 11 << QByteArray("011");
+    QTest::newRow("cdcss 0") << true << 0 << QByteArray("039");
+    QTest::newRow("cdcss 165") << true << 165 << QByteArray("204");
+    QTest::newRow("ctcss none") << false << -1 << QByteArray("0-1");
+    QTest::newRow("cdcss none") << true << -1 << QByteArray("038");
+}
+
+void TestProtocol::toneCodeText()
+{
+    QFETCH(bool, cdcss);
+    QFETCH(int, position);
+    QFETCH(QByteArray, text);
+    const ToneCode code = CodeForSelection(cdcss ? ToneList::Cdcss : ToneList::Ctcss, position);
+    QCOMPARE(QByteArray::fromStdString(ToneCodeText(code)), text);
+}
+
+void TestProtocol::conversion_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("three digits") << QByteArray("011") << true << 11 << QString();
+    QTest::newRow("digits then zero byte") << QByteArray("11\0", 3) << true << 11 << QString();
+    QTest::newRow("leading blanks") << QByteArray("  7") << true << 7 << QString();
+    QTest::newRow("one digit") << QByteArray("9") << true << 9 << QString();
+    QTest::newRow("three blanks") << QByteArray("   ") << false << 0
+                                  << QString("'   ' is not a valid integer value");
+    QTest::newRow("leading zero byte") << QByteArray("\0"
+                                                     "12",
+                                                     3)
+                                       << false << 0 << QString("'' is not a valid integer value");
+    QTest::newRow("letter behind digit")
+        << QByteArray("1a") << false << 0 << QString("'1a' is not a valid integer value");
+    QTest::newRow("empty") << QByteArray("") << false << 0
+                           << QString("'' is not a valid integer value");
+    QTest::newRow("trailing blank")
+        << QByteArray("12 ") << false << 0 << QString("'12 ' is not a valid integer value");
+    QTest::newRow("letters") << QByteArray("abc") << false << 0
+                             << QString("'abc' is not a valid integer value");
+    QTest::newRow("too large") << QByteArray("99999999999") << false << 0
+                               << QString("'99999999999' is not a valid integer value");
+}
+
+void TestProtocol::conversion()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(int, value);
+    QFETCH(QString, error);
+    try {
+        const int result = StrToInt(text.toStdString());
+        QVERIFY2(valid, "conversion should have failed");
+        QCOMPARE(result, value);
+    } catch (const EConvertError &e) {
+        QVERIFY2(!valid, e.what());
+        QCOMPARE(QString::fromLatin1(e.what()), error);
+    }
+}
+
+void TestProtocol::setCommand()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    const std::string command = BuildSetCommandText(ValuesOf(record));
+    QCOMPARE(command, DefaultSetCommand);
+    QCOMPARE(int(command.size()), 306);
+    QVERIFY(std::none_of(command.begin(), command.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+    QCOMPARE(QByteArray::fromStdString(command.substr(302)), QByteArray("\x5c\x72\x5c\x6e"));
+}
+
+void TestProtocol::setCommandLongSquelch()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    SetCommandValues values = ValuesOf(record);
+    values.squelch = "12";
+    const std::string command = BuildSetCommandText(values);
+    QCOMPARE(int(command.size()), 307);
+    QCOMPARE(command.substr(293), "011,125,12\\r\\n"s);
+}
+
+void TestProtocol::volumeCommand()
+{
+    QCOMPARE(BuildVolumeCommand("3"), "AAFA43"s);
+    QCOMPARE(BuildVolumeCommand(""), "AAFA4"s);
+}
+
+void TestProtocol::identifySplit_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<QByteArray>("version");
+    QTest::newRow("model and version")
+        << QByteArray("RM450_UHFV2.13") << QByteArray("RM450") << QByteArray("V2.13");
+    QTest::newRow("no underscore") << QByteArray("ABCDEFG") << QByteArray() << QByteArray("DEFG");
+    QTest::newRow("no underscore, short") << QByteArray("ABC") << QByteArray() << QByteArray();
+    QTest::newRow("underscore last") << QByteArray("RM450_") << QByteArray("RM450") << QByteArray();
+    QTest::newRow("underscore first") << QByteArray("_abcV1") << QByteArray() << QByteArray("V1");
+    QTest::newRow("only the first counts")
+        << QByteArray("A_b_cdV_2") << QByteArray("A") << QByteArray("dV_2");
+    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray();
+}
+
+void TestProtocol::identifySplit()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, model);
+    QFETCH(QByteArray, version);
+    const IdentifyReply parts = SplitIdentifyReply(reply.toStdString());
+    QCOMPARE(QByteArray::fromStdString(parts.model), model);
+    QCOMPARE(QByteArray::fromStdString(parts.version), version);
+}
+
+void TestProtocol::okReply_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("OK") << QByteArray("OK") << true;
+    QTest::newRow("ok") << QByteArray("ok") << true;
+    QTest::newRow("Ok") << QByteArray("Ok") << true;
+    QTest::newRow("oK") << QByteArray("oK") << true;
+    QTest::newRow("trailing blank") << QByteArray("OK ") << false;
+    QTest::newRow("OKAY") << QByteArray("OKAY") << false;
+    QTest::newRow("OK!") << QByteArray("OK!") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("O") << QByteArray("O") << false;
+    QTest::newRow("zero byte inside") << QByteArray("O\0", 2) << false;
+}
+
+void TestProtocol::okReply()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, ok);
+    QCOMPARE(IsOkReply(reply.toStdString()), ok);
+}
+
+QTEST_APPLESS_MAIN(TestProtocol)
+#include "test_protocol.moc"
