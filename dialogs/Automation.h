@@ -176,8 +176,9 @@ HResult ClassIdFromProgId(const std::string &progId, ClassId &classId);
 HResult CreateInstance(const ClassId &classId, std::uint32_t context, Dispatch *&object);
 
 // Registers factory under progId while it lives, in place of what was there; that comes back
-// afterwards. An empty factory hides the identifier for that time. Tests use it to put their
-// own class in place of the default one.
+// afterwards; registrations of one identifier end in the reverse order of their start. An empty
+// factory hides the identifier for that time. Tests use it to put their own class in place of
+// the default one.
 class ClassRegistration
 {
 public:
@@ -188,6 +189,7 @@ public:
 
 private:
     std::string progId_;
+    std::uint64_t id_ = 0;
     std::uint64_t previous_; // 0: nothing was registered
 };
 
