@@ -1,0 +1,27 @@
+#include "widgets/Beep.h"
+
+#include <QApplication>
+
+#include <utility>
+
+namespace {
+std::function<void()> &BeepHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+} // namespace
+
+void Beep()
+{
+    if (BeepHook()) {
+        BeepHook()();
+        return;
+    }
+    QApplication::beep();
+}
+
+void SetBeepHook(std::function<void()> hook)
+{
+    BeepHook() = std::move(hook);
+}
