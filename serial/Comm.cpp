@@ -1,0 +1,328 @@
+#include "Comm.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QtDebug>
+
+#include <cstring>
+#include <new>
+
+#include "CommThreads.h"
+
+namespace {
+
+constexpr std::uint32_t kDriverQueueSize = 4096;
+constexpr std::uint32_t kThreadStopWaitMs = 10000;
+const char *const kDevicePrefix = "\\\\.\\";
+
+const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// A notification in transit; if it is never delivered its block goes with it.
+class NotificationEvent final : public QEvent
+{
+public:
+    explicit NotificationEvent(port::Notification n)
+        : QEvent(kNotificationEvent), notification(std::move(n))
+    {}
+    port::Notification notification;
+};
+
+template <typename Thread> void StopThread(std::unique_ptr<Thread> &thread)
+{
+    if (!thread->WaitFor(kThreadStopWaitMs))
+        thread->Terminate();
+    thread.reset(); // waits for the end
+}
+
+} // namespace
+
+// The hidden notification object: lives on the component's thread; the threads post to it.
+class TComm::Notifier final : public QObject, public port::NotifyTarget
+{
+public:
+    explicit Notifier(TComm *owner) : QObject(owner), owner(owner) {}
+
+    bool Post(port::Notification notification) override
+    {
+        QCoreApplication::postEvent(this, new NotificationEvent(std::move(notification)));
+        return true;
+    }
+
+protected:
+    bool event(QEvent *e) override
+    {
+        if (e->type() != kNotificationEvent)
+            return QObject::event(e);
+        auto &notification = static_cast<NotificationEvent *>(e)->notification;
+        try {
+            owner->Dispatch(notification);
+        } catch (const std::exception &error) {
+            ReportHandlerError(error);
+        } catch (...) {
+            ReportHandlerError(std::runtime_error("unknown exception in a serial event handler"));
+        }
+        notification.Block.reset();
+        return true;
+    }
+
+private:
+    void ReportHandlerError(const std::exception &error)
+    {
+        if (owner->onHandlerError) {
+            try {
+                owner->onHandlerError(error);
+                return;
+            } catch (...) {
+            }
+        }
+        qCritical("Serial event handler failed: %s", error.what());
+    }
+
+    TComm *owner;
+};
+
+TComm::TComm(QObject *owner) : QObject(owner), notifyWindow(new Notifier(this)) {}
+
+TComm::~TComm()
+{
+    if (PortOpen())
+        StopPort();
+    delete notifyWindow; // drops notifications still queued, with their blocks
+}
+
+void TComm::SetPortOpen(bool open)
+{
+    if (open)
+        StartPort();
+    else
+        StopPort();
+}
+
+void TComm::SetCommPort(std::uint8_t port)
+{
+    if (port == 0 || port == commPort)
+        return;
+    commPort = port;
+    commName = "COM" + std::to_string(port);
+}
+
+void TComm::SetOutput(const std::string &text)
+{
+    output = text;
+    SendData(output.data(), static_cast<std::uint16_t>(output.size()));
+}
+
+void TComm::SetInputLen(std::uint16_t length)
+{
+    if (length == 0)
+        inputLen = inBufferSize;
+    else if (length <= inBufferSize)
+        inputLen = length;
+}
+
+void TComm::SetInBufferSize(std::uint16_t size)
+{
+    inBufferSize = size == 0 ? 1 : size;
+    // A read must never ask for more than the buffer holds.
+    if (inputLen > inBufferSize)
+        inputLen = inBufferSize;
+}
+
+void TComm::SetTimeout(std::uint32_t &field, std::uint32_t value)
+{
+    if (field == value)
+        return;
+    field = value;
+    if (PortOpen())
+        ApplyTimeouts();
+}
+
+void TComm::ApplyTimeouts()
+{
+    port::Timeouts current;
+    portHandle->GetTimeouts(current);
+    current = timeouts;
+    portHandle->SetTimeouts(current);
+}
+
+void TComm::ApplyLineState()
+{
+    port::LineState s;
+    portHandle->GetState(s); // keeps the fields not set here
+    s.BaudRate = baudRate;
+    std::uint32_t flags = port::kFlagBinary;
+    const std::pair<bool, std::uint32_t> bits[] = {
+        {parityCheck, port::kFlagParity},
+        {outxCtsFlow, port::kFlagOutxCtsFlow},
+        {outxDsrFlow, port::kFlagOutxDsrFlow},
+        {dsrSensitivity, port::kFlagDsrSensitivity},
+        {txContinueOnXoff, port::kFlagTxContinueOnXoff},
+        {outxXonXoffFlow, port::kFlagOutX},
+        {inxXonXoffFlow, port::kFlagInX},
+        {replaceWhenParityError, port::kFlagErrorChar},
+        {ignoreNullChar, port::kFlagNull},
+    };
+    for (const auto &[on, bit] : bits)
+        if (on)
+            flags |= bit;
+    static constexpr std::uint32_t kDtrCodes[] = {1, 0, 2}; // enable, disable, handshake
+    static constexpr std::uint32_t kRtsCodes[] = {1, 0, 2, 3};
+    flags |= kDtrCodes[static_cast<int>(dtrControl)] << port::kFlagDtrShift;
+    flags |= kRtsCodes[static_cast<int>(rtsControl)] << port::kFlagRtsShift;
+    s.Flags = flags;
+    s.XonLim = xonLimit;
+    s.XoffLim = xoffLimit;
+    s.ByteSize = static_cast<std::uint8_t>(static_cast<int>(byteSize) + 5);
+    s.Parity = static_cast<std::uint8_t>(parity);
+    s.StopBits = static_cast<std::uint8_t>(stopBits);
+    s.XonChar = xonChar;
+    s.XoffChar = xoffChar;
+    s.ErrorChar = replacedChar;
+    portHandle->SetState(s);
+}
+
+void TComm::ClosePortHandle()
+{
+    readThread.reset();
+    writeThread.reset();
+    closeEvent.reset();
+    portHandle.reset();
+}
+
+void TComm::StartPort()
+{
+    portOpenError.clear();
+    if (PortOpen()) {
+        portOpenError = "This serial port already opened";
+        return;
+    }
+    auto handle = port::OpenDevice(kDevicePrefix + commName);
+    if (!handle) {
+        portOpenError = "Error opening serial port";
+        throw ECommsError(portOpenError);
+    }
+    if (!handle->IsCommHandle()) {
+        portOpenError = "File handle is not a comm handle ";
+        return;
+    }
+    if (!handle->Setup(kDriverQueueSize, kDriverQueueSize)) {
+        portOpenError = "Cannot setup comm buffer";
+        throw ECommsError(portOpenError);
+    }
+    portHandle = std::move(handle);
+    portHandle->Purge(port::kPurgeTxAbort | port::kPurgeRxAbort | port::kPurgeTxClear |
+                      port::kPurgeRxClear);
+    sendIdle = true;
+    ApplyTimeouts();
+    ApplyLineState();
+
+    closeEvent = port::Event::Create(false);
+    if (!closeEvent) {
+        ClosePortHandle();
+        portOpenError = "Unable to create event";
+        return;
+    }
+    try {
+        readThread = std::make_unique<TReadThread>();
+    } catch (const std::exception &) {
+        ClosePortHandle();
+        portOpenError = "Unable to create read thread";
+        return;
+    }
+    readThread->PortHandle = portHandle.get();
+    readThread->CloseEvent = closeEvent.get();
+    readThread->NotifyWindow = notifyWindow;
+    readThread->ReadSize = inputLen;
+    readThread->BufferSize = inBufferSize;
+    readThread->SetPriority(port::ThreadPriority::Highest);
+    try {
+        writeThread = std::make_unique<TWriteThread>();
+    } catch (const std::exception &) {
+        closeEvent->Set();
+        portHandle->Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
+        ClosePortHandle();
+        portOpenError = "Unable to create write thread";
+        return;
+    }
+    writeThread->PortHandle = portHandle.get();
+    writeThread->CloseEvent = closeEvent.get();
+    writeThread->NotifyWindow = notifyWindow;
+    writeThread->SendIdleRef = &sendIdle;
+    writeThread->SetPriority(port::ThreadPriority::AboveNormal);
+
+    // The system may refuse a thread only here; undo the open rather than stay half open.
+    const bool readerStarted = readThread->Start();
+    if (!readerStarted || !writeThread->Start()) {
+        closeEvent->Set();
+        portHandle->Purge(port::kPurgeTxAbort | port::kPurgeRxAbort | port::kPurgeTxClear |
+                          port::kPurgeRxClear);
+        ClosePortHandle();
+        portOpenError =
+            readerStarted ? "Unable to create write thread" : "Unable to create read thread";
+    }
+}
+
+void TComm::StopPort()
+{
+    portOpenError.clear();
+    if (!PortOpen())
+        return;
+    if (readThread) {
+        closeEvent->Set();
+        portHandle->Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
+        StopThread(readThread);
+    }
+    if (writeThread) {
+        closeEvent->Set();
+        portHandle->Purge(port::kPurgeTxAbort | port::kPurgeTxClear);
+        sendIdle = true;
+        StopThread(writeThread);
+    }
+    closeEvent.reset();
+    portHandle.reset();
+}
+
+bool TComm::SendData(const char *data, std::uint16_t length)
+{
+    if (!writeThread || length == 0)
+        return false;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[length + 1]());
+    if (!block)
+        return false;
+    std::memcpy(block.get(), data, length);
+    // Cleared before the hand-over, so the writer's "idle" after this block is the last word.
+    const bool wasIdle = sendIdle.exchange(false);
+    if (!writeThread->PostRequestWrite(std::move(block), length)) {
+        sendIdle = wasIdle;
+        return false;
+    }
+    return true;
+}
+
+void TComm::Dispatch(port::Notification &n)
+{
+    switch (n.Id) {
+    case kNotifyReceiveData:
+        if (onReceiveData && n.Block)
+            onReceiveData(this, n.Block.get(), static_cast<std::uint16_t>(n.WParam & 0xFFFF));
+        break;
+    case kNotifyReceiveError:
+        if (onReceiveError)
+            onReceiveError(this, n.LParam);
+        break;
+    case kNotifyRequestHangup:
+        if (onRequestHangup)
+            onRequestHangup(this);
+        break;
+    case kNotifyModemStateChange:
+        if (onModemStateChange)
+            onModemStateChange(this, n.LParam);
+        break;
+    case kNotifySendDataEmpty:
+        if (onSendDataEmpty)
+            onSendDataEmpty(this);
+        break;
+    default:
+        break;
+    }
+}
