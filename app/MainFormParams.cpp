@@ -1,0 +1,77 @@
+// Showing a parameter record on the controls and assembling the set command from them.
+
+#include "FormControls.h"
+#include "UMainForm.h"
+
+#include "protocol/Commands.h"
+#include "protocol/Conversion.h"
+#include "protocol/ToneCode.h"
+#include "widgets/FrequencyEdit.h"
+#include "widgets/Selectors.h"
+
+#include <QCheckBox>
+
+namespace {
+
+// One direction's tone controls: the two selectors and the pair of check boxes.
+struct ToneControls
+{
+    QComboBox *ctcss;
+    QComboBox *cdcss;
+    QCheckBox *ctcssBox;
+    QCheckBox *cdcssBox;
+};
+
+void ShowTone(const std::string &codeText, const ToneControls &controls)
+{
+    const ToneSelection selection = SelectionForCode(StrToInt(codeText));
+    const bool cdcss = selection.list == ToneList::Cdcss;
+    // A position outside the list leaves the selector with no item.
+    (cdcss ? controls.cdcss : controls.ctcss)->setCurrentIndex(selection.position);
+    controls.ctcssBox->setChecked(!cdcss);
+    controls.cdcssBox->setChecked(cdcss);
+}
+
+ToneCode SelectedTone(const ToneControls &controls)
+{
+    // The CTCS box alone decides which list is sent.
+    return controls.ctcssBox->isChecked()
+               ? CodeForSelection(ToneList::Ctcss, controls.ctcss->currentIndex())
+               : CodeForSelection(ToneList::Cdcss, controls.cdcss->currentIndex());
+}
+
+} // namespace
+
+void TfrmMain::ShowParams(ParamRecord record)
+{
+    for (int channel = 1; channel <= ChannelCount; ++channel)
+        MEdChannel[static_cast<std::size_t>(channel - 1)]->SetText(
+            QByteArray::fromStdString(record.TxFrequency(channel)));
+    for (int channel = 1; channel <= ChannelCount; ++channel)
+        MEDRChannel[static_cast<std::size_t>(channel - 1)]->SetText(
+            QByteArray::fromStdString(record.RxFrequency(channel)));
+
+    ShowTone(record.TxToneText(), {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
+    ShowTone(record.RxToneText(), {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
+    CbxSQ->setCurrentIndex(StrToInt(record.SquelchText()));
+}
+
+void TfrmMain::LoadDefaults()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    ShowParams(record);
+}
+
+std::string TfrmMain::BuildSetCommand() const
+{
+    SetCommandValues values;
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        values.txFrequencies[i] = MEdChannel[i]->EditText().toStdString();
+        values.rxFrequencies[i] = MEDRChannel[i]->EditText().toStdString();
+    }
+    values.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
+    values.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
+    values.squelch = CbxSQ->currentText().toLatin1().toStdString();
+    return BuildSetCommandText(values);
+}

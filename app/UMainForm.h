@@ -1,0 +1,167 @@
+#pragma once
+// The main window: the tool's only working window.
+//
+// Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
+// the constructor (MainFormLayout.cpp) and go with the window. It will also own the serial link
+// for its whole life. The window keeps two flags beside its controls, DeviceFound and
+// PortOpened.
+//
+// Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
+// toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
+// box and the program goes on.
+//
+// Files: UMainForm.cpp holds the start, the window state and the check box pairing;
+// MainFormLayout.cpp builds the controls from their tables; MainFormParams.cpp shows a
+// parameter record and assembles the set command; MainFormOperations.cpp holds the operations
+// that talk to the module.
+
+#include "protocol/ParamRecord.h"
+
+#include <QWidget>
+
+#include <array>
+#include <string>
+
+class BevelPanel;
+class CircleShape;
+class ClickLabel;
+class CompletingComboBox;
+class FrequencyEdit;
+class PortComboBox;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+class TfrmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int ClientWidth = 969;
+    static constexpr int ClientHeight = 596;
+    static constexpr int ChannelCount = ParamRecord::ChannelCount;
+
+    explicit TfrmMain(QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // ---- Window state -------------------------------------------------------------------
+    bool DeviceFound = false; // the last identify exchange got a reply
+    bool PortOpened = false;  // opened with OPEN and not closed since
+
+    // Sets the enabled state of control and of the controls directly inside it; controls
+    // nested deeper keep their own.
+    void EnableGroup(QWidget *control, bool state);
+    // The editing groups: p1, p2, p3, P4, btnSet, btnRead, btnDefault.
+    void EnableEditing(bool state);
+    void SetNotFound();
+    // Sets the status text; the status label is as wide as its text.
+    void ShowStatus(const QString &text);
+
+    // ---- Parameters ---------------------------------------------------------------------
+    // Spreads a record over the frequency fields, the tone selectors with their check boxes
+    // and the squelch selector, in that order. A tone code or squelch field that is not a
+    // decimal number throws EConvertError; what was shown before it stays shown.
+    void ShowParams(ParamRecord record);
+    void LoadDefaults();
+    // The complete set command as the controls stand, line end included.
+    std::string BuildSetCommand() const;
+
+    // Shows text in the modal message dialog; returns when the user has closed it.
+    void ShowInfo(const QString &text);
+
+    // ---- Controls, named as the window names them ---------------------------------------
+    BevelPanel *p1 = nullptr;     // identification row
+    BevelPanel *Panel2 = nullptr; // port selection
+    BevelPanel *p2 = nullptr;     // transmit frequencies
+    BevelPanel *P4 = nullptr;     // receive frequencies
+    BevelPanel *p3 = nullptr;     // sub-audio, squelch, volume
+    BevelPanel *Panel6 = nullptr; // status bar
+
+    QLabel *Image1 = nullptr; // the vendor's logo
+    QLabel *Image4 = nullptr; // "TX Channel" heading
+    QLabel *Image2 = nullptr; // "RX Channel" heading
+    QLabel *Label42 = nullptr;
+    QLabel *Label43 = nullptr;
+    ClickLabel *Label14 = nullptr; // the vendor's web address
+    QLabel *Label21 = nullptr;
+    QLabel *Label22 = nullptr;     // hidden
+    ClickLabel *Label23 = nullptr; // hidden: the web-store address
+    QPushButton *btnSet = nullptr;
+    QPushButton *btnRead = nullptr;
+    QPushButton *btnDefault = nullptr;
+    QPushButton *btnHelp = nullptr; // hidden
+    QTimer *Timer1 = nullptr;
+
+    // In p1.
+    QLabel *Label3 = nullptr;
+    QLineEdit *EdtModel = nullptr;
+    QLabel *Label5 = nullptr;
+    QLineEdit *EdtVer = nullptr;
+
+    // In Panel2.
+    PortComboBox *cbxComm = nullptr;
+    QPushButton *btnOpen = nullptr;
+    CircleShape *Shape1 = nullptr;
+    CircleShape *shpLight = nullptr;
+
+    // In p2 and P4; index 0 is channel 1.
+    std::array<FrequencyEdit *, ChannelCount> MEdChannel{};  // transmit
+    std::array<FrequencyEdit *, ChannelCount> MEDRChannel{}; // receive
+
+    // In p3.
+    QCheckBox *CheckBox1 = nullptr; // TX CTCS
+    QCheckBox *CheckBox2 = nullptr; // TX CDCS
+    QCheckBox *CheckBox3 = nullptr; // RX CTCS
+    QCheckBox *CheckBox4 = nullptr; // RX CDCS
+    CompletingComboBox *CbxTxCT = nullptr;
+    CompletingComboBox *CbxTxCD = nullptr;
+    CompletingComboBox *CbxRxCT = nullptr;
+    CompletingComboBox *CbxRxCD = nullptr;
+    CompletingComboBox *CbxSQ = nullptr;
+    QPushButton *VolSet = nullptr; // below the panel's visible area, reached with Tab
+    CompletingComboBox *CbxVol = nullptr;
+    QLabel *Label39 = nullptr;
+    QLabel *Label40 = nullptr;
+    QLabel *Label41 = nullptr;
+
+    // In Panel6.
+    QLabel *lblStatus = nullptr;
+
+public slots:
+    // Each box of a pair switches its partner to the opposite state.
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void CheckBox3Click();
+    void CheckBox4Click();
+
+    void Label14Click();
+    void Label23Click();
+    void btnHelpClick();
+
+    // The operations that talk to the module (MainFormOperations.cpp).
+    void btnOpenClick();
+    void btnReadClick();
+    void btnSetClick();
+    void btnDefaultClick();
+    void VolSetClick();
+    void Timer1Timer();
+
+private:
+    void FormCreate();
+    void FormDestroy();
+
+    // MainFormLayout.cpp
+    void BuildWindow();
+    void BuildBranding();
+    void BuildIdentificationPanel();
+    void BuildPortPanel();
+    void BuildFrequencyPanels();
+    void BuildTonePanel();
+    void BuildButtonsAndTimer();
+    void BuildStatusBar();
+    void SetTabOrder();
+    void ConnectHandlers();
+    void CentreOnScreen();
+};

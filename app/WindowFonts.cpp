@@ -1,0 +1,53 @@
+#include "WindowFonts.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+
+namespace {
+
+// Debian's fonts-wine puts its faces here, outside the folders fontconfig scans.
+const QString WineFontFolder = QStringLiteral("/usr/share/wine/fonts");
+
+// Wine's "MS Sans Serif" is not loaded on purpose: it is a bitmap face with a single 13-pixel
+// cell here, smaller than the 13-pixel character height the window asks for, and it has no bold.
+// Tahoma, which took its place on Windows, matches its metrics and has a bold face.
+const char *const WineFaces[] = {"tahoma.ttf", "tahomabd.ttf"};
+
+struct Substitution
+{
+    const QString &face;
+    QStringList closest; // first installed one wins
+};
+
+} // namespace
+
+void InstallWindowFonts()
+{
+    for (const char *file : WineFaces) {
+        const QString path = QDir(WineFontFolder).filePath(QString::fromLatin1(file));
+        if (QFileInfo::exists(path))
+            QFontDatabase::addApplicationFont(path);
+    }
+
+    const Substitution substitutions[] = {
+        {Face::MsSansSerif, {"Tahoma", "Liberation Sans", "DejaVu Sans"}},
+        {Face::Tahoma, {"Liberation Sans", "DejaVu Sans"}},
+        {Face::MsSerif, {"Liberation Serif", "DejaVu Serif"}},
+        {Face::TimesNewRoman, {"Liberation Serif", "DejaVu Serif"}},
+        {Face::KaiTiGb2312, {"WenQuanYi Micro Hei", "DejaVu Sans"}},
+        // A monospaced face with half-width Latin letters, like the original.
+        {Face::NSimSun, {"WenQuanYi Micro Hei Mono", "WenQuanYi Micro Hei", "DejaVu Sans Mono"}},
+    };
+    for (const Substitution &substitution : substitutions)
+        QFont::insertSubstitutions(substitution.face, substitution.closest);
+}
+
+QFont WindowFont(const QString &face, int pixelSize, int style)
+{
+    QFont font(face);
+    font.setPixelSize(pixelSize);
+    font.setBold((style & Bold) != 0);
+    font.setUnderline((style & Underline) != 0);
+    return font;
+}

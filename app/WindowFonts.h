@@ -1,0 +1,31 @@
+#pragma once
+// The window names Windows font faces. They are not installed here, so at start each is mapped
+// to the closest free face that is: the Tahoma of the Wine fonts (loaded from their folder,
+// which fontconfig does not scan), Liberation Serif for the serif faces, WenQuanYi Micro Hei for
+// the Chinese ones. The controls keep asking for the Windows names.
+
+#include <QFont>
+#include <QString>
+
+namespace Face {
+inline const QString MsSansSerif = QStringLiteral("MS Sans Serif");
+inline const QString MsSerif = QStringLiteral("MS Serif");
+inline const QString Tahoma = QStringLiteral("Tahoma");
+inline const QString TimesNewRoman = QStringLiteral("Times New Roman");
+inline const QString KaiTiGb2312 = QStringLiteral("楷体_GB2312");
+inline const QString NSimSun = QStringLiteral("新宋体");
+} // namespace Face
+
+// Loads the fonts that fontconfig does not know and installs the face substitutions. Call
+// once, after the application object exists and before any window is created.
+void InstallWindowFonts();
+
+enum FontStyle
+{
+    Regular = 0,
+    Bold = 1,
+    Underline = 2
+};
+
+// A font as the window describes it: a face, a character height in pixels, a style.
+QFont WindowFont(const QString &face, int pixelSize, int style = Regular);
