@@ -41,6 +41,17 @@ protected:
     void inputMethodEvent(QInputMethodEvent *event) override;
 
 private:
+    // QLineEdit's own editing calls would bypass the field's rules and its byte text.
+    using QLineEdit::backspace;
+    using QLineEdit::clear;
+    using QLineEdit::cut;
+    using QLineEdit::del;
+    using QLineEdit::insert;
+    using QLineEdit::paste;
+    using QLineEdit::redo;
+    using QLineEdit::setText;
+    using QLineEdit::undo;
+
     struct Selection
     {
         int start = 0; // first selected index

@@ -3,6 +3,7 @@
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -200,6 +201,24 @@ private slots:
         }
         QCOMPARE(form.box->currentIndex(), index);
         QVERIFY(!form.box->isEditable());
+    }
+
+    void portSearchInOpenList()
+    {
+        Form<PortComboBox> form(PortItems());
+        std::chrono::milliseconds now{0};
+        form.box->SetClock([&now] { return now; });
+        form.box->setCurrentIndex(9);
+        form.box->showPopup();
+        QTRY_VERIFY(form.box->view()->isVisible());
+        for (const char key : {'c', 'o', 'm', '1'}) {
+            now += std::chrono::milliseconds(100);
+            QTest::keyClick(form.box->view(), key);
+        }
+        QCOMPARE(form.box->view()->currentIndex().row(), 0);
+        QTest::keyClick(form.box->view(), Qt::Key_Return);
+        QTRY_VERIFY(!form.box->view()->isVisible());
+        QCOMPARE(form.box->currentText(), QStringLiteral("COM1"));
     }
 
     void errorBoxText_data()
