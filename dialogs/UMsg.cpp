@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -57,6 +58,25 @@ void CentreOver(QWidget &dialog, const QWidget *owner)
     dialog.move(x, y);
 }
 
+// A message taller than the label stays centred, cut off at the top and the bottom alike. QLabel
+// (and a clipping drawText) stop laying out lines at the bottom edge and so keep the first line
+// in view instead; here the whole text is laid out and the label's area clips it.
+class MessageLabel final : public QLabel
+{
+public:
+    explicit MessageLabel(QWidget *parent) : QLabel(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setClipRect(contentsRect());
+        painter.setPen(palette().color(foregroundRole()));
+        painter.drawText(contentsRect(), int(alignment()) | Qt::TextWordWrap | Qt::TextDontClip,
+                         text());
+    }
+};
+
 } // namespace
 
 TfrmMsg::TfrmMsg(QWidget *owner)
@@ -68,7 +88,7 @@ TfrmMsg::TfrmMsg(QWidget *owner)
     setFixedSize(ClientSize);
     setFont(Tahoma(16));
 
-    lblMsg = new QLabel(this);
+    lblMsg = new MessageLabel(this);
     lblMsg->setObjectName(QStringLiteral("lblMsg"));
     lblMsg->setGeometry(MessageGeometry);
     lblMsg->setFont(Tahoma(19));
