@@ -32,7 +32,8 @@ struct Faults
 
     // Counted from the SetFaults call (or the start) over recognised commands only.
     std::optional<unsigned> answerLimit{}; // answer this many commands, then none
-    std::optional<unsigned> vanishAfter{}; // close the line after this many (0: at once)
+    // Close the line 200 ms after the reply to this many (0: at once).
+    std::optional<unsigned> vanishAfter{};
 
     bool badToneCode = false;            // read replies carry "abc" as the transmit tone code
     std::optional<std::string> okText{}; // replaces "OK" in set, default and volume replies

@@ -84,6 +84,10 @@ struct Pending
 
 constexpr std::size_t kFloodChunk = 512;
 
+// A hang-up discards what the tool has not read yet, so a module that vanishes after answering
+// waits a moment after its reply's last byte.
+constexpr std::chrono::milliseconds kVanishGrace{200};
+
 } // namespace
 
 struct ModuleSimulator::Impl
@@ -310,6 +314,7 @@ void ModuleSimulator::Impl::HandleCommand(std::string unit, Clock::time_point no
         Pending closing;
         closing.closeAfter = true;
         closing.notBefore = now;
+        closing.gap = kVanishGrace;
         outbox.push_back(std::move(closing));
     }
 }
