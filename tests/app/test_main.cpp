@@ -1,0 +1,20 @@
+#include "app/WindowFonts.h"
+
+#include "dialogs/Automation.h"
+
+#include <QApplication>
+
+int RunWindowLayoutTests(int argc, char **argv);
+int RunWindowParamsTests(int argc, char **argv);
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // As the program entry does.
+    QApplication::setApplicationDisplayName(QStringLiteral("Network Module Communication Tools"));
+    InstallWindowFonts();
+    const automation::AutomationSession session;
+
+    const int layoutFailures = RunWindowLayoutTests(argc, argv);
+    return layoutFailures + RunWindowParamsTests(argc, argv);
+}

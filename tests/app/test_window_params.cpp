@@ -1,0 +1,452 @@
+// The check box pairs, a record shown on the controls (tone codes, squelch, conversion errors)
+// and the set command assembled from them, with real clicks and key presses.
+
+#include "WindowTestSupport.h"
+
+#include "protocol/ParamRecord.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/FrequencyEdit.h"
+#include "widgets/Selectors.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace std::string_literals;
+
+namespace {
+
+// The set command of the start-up window, written out: 16 channels, tones 011 and 125, squelch 2.
+const std::string DefaultSetCommand =
+    "AAFA3"
+    "450.1250,450.1250,451.1250,451.1250,452.1250,452.1250,453.1250,453.1250,"
+    "454.1250,454.1250,455.1250,455.1250,456.1250,456.1250,457.1250,457.1250,"
+    "458.1250,458.1250,459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
+    "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,455.5250,455.5250,"
+    "011,125,2\\r\\n";
+
+constexpr std::size_t FrequencyPartEnd = 5 + 16 * 18; // where the tone codes start
+
+ParamRecord DefaultRecord()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    return record;
+}
+
+// Every channel gets frequencies different from the defaults: 4nn.0100 sent, 4nn.0200 received.
+ParamRecord RecordWithOtherFrequencies()
+{
+    ParamRecord record = DefaultRecord();
+    for (int channel = 1; channel <= 16; ++channel) {
+        const std::string number = (channel < 10 ? "0" : "") + std::to_string(channel);
+        record.SetField(ParamRecord::TxFrequencyPos(channel), "4" + number + ".0100");
+        record.SetField(ParamRecord::RxFrequencyPos(channel), "4" + number + ".0200");
+    }
+    return record;
+}
+
+struct PairState
+{
+    bool box1, box2, box3, box4;
+};
+
+QString StateText(const TfrmMain &window)
+{
+    QString text;
+    for (const QCheckBox *box :
+         {window.CheckBox1, window.CheckBox2, window.CheckBox3, window.CheckBox4})
+        text += box->isChecked() ? QLatin1Char('X') : QLatin1Char('-');
+    return text;
+}
+
+QCheckBox *Box(TfrmMain &window, int number)
+{
+    const std::array<QCheckBox *, 4> boxes{window.CheckBox1, window.CheckBox2, window.CheckBox3,
+                                           window.CheckBox4};
+    return boxes[static_cast<std::size_t>(number - 1)];
+}
+
+void ClickBox(QCheckBox *box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
+// The tone selectors' and the squelch selector's positions with the four boxes, as one text.
+QString SelectorState(const TfrmMain &window)
+{
+    return QStringLiteral("%1 %2 %3 %4 %5 %6")
+        .arg(window.CbxTxCT->currentIndex())
+        .arg(window.CbxTxCD->currentIndex())
+        .arg(window.CbxRxCT->currentIndex())
+        .arg(window.CbxRxCD->currentIndex())
+        .arg(window.CbxSQ->currentIndex())
+        .arg(StateText(window));
+}
+
+} // namespace
+
+class TestWindowParams : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { window_ = std::make_unique<TfrmMain>(); }
+    void cleanup()
+    {
+        SetErrorBoxHook({});
+        window_.reset();
+    }
+
+    void pairingByClicks_data();
+    void pairingByClicks();
+    void pairingByProgram_data();
+    void pairingByProgram();
+
+    void showToneCode_data();
+    void showToneCode();
+    void showSquelch_data();
+    void showSquelch();
+    void showFrequencies();
+    void conversionErrorStopsShowing_data();
+    void conversionErrorStopsShowing();
+
+    void setCommandAtStart();
+    void setCommandAfterTypingSquelch();
+    void setCommandAfterTypingIntoChannel1();
+    void setCommandToneCodes_data();
+    void setCommandToneCodes();
+    void setCommandCarriesShortFieldUnchanged();
+
+private:
+    std::unique_ptr<TfrmMain> window_;
+};
+
+void TestWindowParams::pairingByClicks_data()
+{
+    QTest::addColumn<QList<int>>("clicks"); // box numbers, in order
+    QTest::addColumn<QString>("boxes");     // CheckBox1..4 afterwards, X checked
+
+    // At start TX CTCS and RX CDCS are checked: "X--X".
+    QTest::newRow("TX CTCS") << QList<int>{1} << "-X-X";
+    QTest::newRow("TX CDCS") << QList<int>{2} << "-X-X";
+    QTest::newRow("TX CTCS twice") << QList<int>{1, 1} << "X--X";
+    QTest::newRow("TX CTCS then TX CDCS") << QList<int>{1, 2} << "X--X";
+    QTest::newRow("RX CDCS") << QList<int>{4} << "X-X-";
+    QTest::newRow("RX CTCS") << QList<int>{3} << "X-X-";
+    QTest::newRow("pairs independent") << QList<int>{2, 3, 3} << "-X-X";
+}
+
+void TestWindowParams::pairingByClicks()
+{
+    QFETCH(QList<int>, clicks);
+    QFETCH(QString, boxes);
+
+    window_ = MakeShownWindow();
+    window_->EnableEditing(true);
+    for (const int number : clicks) {
+        ClickBox(Box(*window_, number));
+        // Never both checked nor both unchecked.
+        QVERIFY(window_->CheckBox1->isChecked() != window_->CheckBox2->isChecked());
+        QVERIFY(window_->CheckBox3->isChecked() != window_->CheckBox4->isChecked());
+    }
+    QCOMPARE(StateText(*window_), boxes);
+}
+
+void TestWindowParams::pairingByProgram_data()
+{
+    QTest::addColumn<int>("box");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QString>("boxes");
+    QTest::addColumn<int>("toggles"); // state changes seen over all four boxes
+
+    QTest::newRow("uncheck TX CTCS") << 1 << false << "-X-X" << 2;
+    QTest::newRow("check TX CDCS") << 2 << true << "-X-X" << 2;
+    QTest::newRow("check RX CTCS") << 3 << true << "X-X-" << 2;
+    QTest::newRow("uncheck RX CDCS") << 4 << false << "X-X-" << 2;
+    // No real change raises nothing.
+    QTest::newRow("check checked TX CTCS") << 1 << true << "X--X" << 0;
+    QTest::newRow("uncheck unchecked TX CDCS") << 2 << false << "X--X" << 0;
+}
+
+void TestWindowParams::pairingByProgram()
+{
+    QFETCH(int, box);
+    QFETCH(bool, checked);
+    QFETCH(QString, boxes);
+    QFETCH(int, toggles);
+
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (int number = 1; number <= 4; ++number)
+        spies.push_back(std::make_unique<QSignalSpy>(Box(*window_, number), &QCheckBox::toggled));
+    Box(*window_, box)->setChecked(checked); // the editing groups are disabled: no matter
+    int seen = 0;
+    for (const auto &spy : spies)
+        seen += static_cast<int>(spy->count());
+    QCOMPARE(StateText(*window_), boxes);
+    QCOMPARE(seen, toggles);
+}
+
+void TestWindowParams::showToneCode_data()
+{
+    QTest::addColumn<bool>("transmit");
+    QTest::addColumn<QByteArray>("code");    // the record's three bytes
+    QTest::addColumn<QString>("selectors");  // see SelectorState
+    QTest::addColumn<QString>("shownCtcss"); // text of the direction's CTCSS selector
+    QTest::addColumn<QString>("shownCdcss");
+
+    // Before each row: TX CT 7, TX CD 5, RX CT 3, RX CD 9, squelch 4; TX CTCS, RX CDCS checked.
+    // The record is the default one with one code changed, so the other direction shows its
+    // default (tx 011: CTCSS 11, rx 125: CDCSS 86) and the squelch 2.
+    QTest::newRow("tx 038") << true << QByteArray("038") << "38 5 3 86 2 X--X"
+                            << "38"
+                            << "043I";
+    QTest::newRow("tx 039") << true << QByteArray("039") << "7 0 3 86 2 -X-X"
+                            << "7 "
+                            << "023I";
+    QTest::newRow("tx 204") << true << QByteArray("204") << "7 165 3 86 2 -X-X"
+                            << "7 "
+                            << "754N";
+    QTest::newRow("tx 205") << true << QByteArray("205") << "7 -1 3 86 2 -X-X"
+                            << "7 "
+                            << "";
+    QTest::newRow("tx 11 zero") << true << QByteArray("11\0", 3) << "11 5 3 86 2 X--X"
+                                << "11 "
+                                << "043I";
+    QTest::newRow("tx blank 5") << true << QByteArray("  5") << "5 5 3 86 2 X--X"
+                                << "5 "
+                                << "043I";
+    QTest::newRow("rx 038") << false << QByteArray("038") << "11 5 38 9 2 X-X-"
+                            << "38 "
+                            << "065I";
+    QTest::newRow("rx 125") << false << QByteArray("125") << "11 5 3 86 2 X--X"
+                            << "3 "
+                            << "031N";
+    QTest::newRow("rx 205") << false << QByteArray("205") << "11 5 3 -1 2 X--X"
+                            << "3 "
+                            << "";
+}
+
+void TestWindowParams::showToneCode()
+{
+    QFETCH(bool, transmit);
+    QFETCH(QByteArray, code);
+    QFETCH(QString, selectors);
+    QFETCH(QString, shownCtcss);
+    QFETCH(QString, shownCdcss);
+
+    window_->CbxTxCT->setCurrentIndex(7);
+    window_->CbxTxCD->setCurrentIndex(5);
+    window_->CbxRxCT->setCurrentIndex(3);
+    window_->CbxRxCD->setCurrentIndex(9);
+    window_->CbxSQ->setCurrentIndex(4);
+
+    ParamRecord record = DefaultRecord();
+    record.SetField(transmit ? ParamRecord::TxTonePos : ParamRecord::RxTonePos, code.toStdString());
+    window_->ShowParams(record);
+
+    QCOMPARE(SelectorState(*window_), selectors);
+    QCOMPARE((transmit ? window_->CbxTxCT : window_->CbxRxCT)->currentText(), shownCtcss);
+    QCOMPARE((transmit ? window_->CbxTxCD : window_->CbxRxCD)->currentText(), shownCdcss);
+}
+
+void TestWindowParams::showSquelch_data()
+{
+    QTest::addColumn<QByteArray>("squelch");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("0") << QByteArray("0") << 0 << "0";
+    QTest::newRow("8") << QByteArray("8") << 8 << "8";
+    QTest::newRow("9 is past the list") << QByteArray("9") << -1 << "";
+}
+
+void TestWindowParams::showSquelch()
+{
+    QFETCH(QByteArray, squelch);
+    QFETCH(int, position);
+    QFETCH(QString, shown);
+
+    window_->CbxSQ->setCurrentIndex(4);
+    ParamRecord record = DefaultRecord();
+    record.SetField(ParamRecord::SquelchPos, squelch.toStdString());
+    window_->ShowParams(record);
+    QCOMPARE(window_->CbxSQ->currentIndex(), position);
+    QCOMPARE(window_->CbxSQ->currentText(), shown);
+}
+
+void TestWindowParams::showFrequencies()
+{
+    // The record's bytes go through the field's fitting: groups right-aligned, blanks to "0",
+    // other characters kept, the text cut at a zero byte.
+    ParamRecord record = RecordWithOtherFrequencies();
+    record.SetField(ParamRecord::TxFrequencyPos(2), " 45.125 ");
+    record.SetField(ParamRecord::RxFrequencyPos(3), "4A0.12x5");
+    record.SetField(ParamRecord::RxFrequencyPos(16), "45\0.1250"s);
+    window_->ShowParams(record);
+
+    QCOMPARE(window_->MEdChannel[0]->EditText(), QByteArray("401.0100"));
+    QCOMPARE(window_->MEdChannel[1]->EditText(), QByteArray("045.1250"));
+    QCOMPARE(window_->MEdChannel[15]->EditText(), QByteArray("416.0100"));
+    QCOMPARE(window_->MEDRChannel[0]->EditText(), QByteArray("401.0200"));
+    QCOMPARE(window_->MEDRChannel[2]->EditText(), QByteArray("4A0.12x5"));
+    QCOMPARE(window_->MEDRChannel[15]->EditText(), QByteArray("45"));
+}
+
+void TestWindowParams::conversionErrorStopsShowing_data()
+{
+    QTest::addColumn<std::size_t>("field");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("boxText");
+    QTest::addColumn<QString>("selectors"); // see SelectorState
+
+    // The record carries tx 039, rx 005 and squelch 6; before it: TX CT 7, TX CD 5, RX CT 3,
+    // RX CD 9, squelch 4, TX CTCS and RX CDCS checked.
+    QTest::newRow("tx three blanks")
+        << ParamRecord::TxTonePos << QByteArray("   ") << "'   ' is not a valid integer value."
+        << "7 5 3 9 4 X--X";
+    QTest::newRow("tx leading zero byte") << ParamRecord::TxTonePos
+                                          << QByteArray("\0"
+                                                        "11",
+                                                        3)
+                                          << "'' is not a valid integer value."
+                                          << "7 5 3 9 4 X--X";
+    QTest::newRow("tx digits then letter")
+        << ParamRecord::TxTonePos << QByteArray("12a") << "'12a' is not a valid integer value."
+        << "7 5 3 9 4 X--X";
+    QTest::newRow("rx sign") << ParamRecord::RxTonePos << QByteArray("-12")
+                             << "'-12' is not a valid integer value."
+                             << "7 0 3 9 4 -X-X";
+    QTest::newRow("squelch letter")
+        << ParamRecord::SquelchPos << QByteArray("x") << "'x' is not a valid integer value."
+        << "7 0 5 9 4 -XX-";
+}
+
+void TestWindowParams::conversionErrorStopsShowing()
+{
+    QFETCH(std::size_t, field);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, boxText);
+    QFETCH(QString, selectors);
+
+    window_->CbxTxCT->setCurrentIndex(7);
+    window_->CbxTxCD->setCurrentIndex(5);
+    window_->CbxRxCT->setCurrentIndex(3);
+    window_->CbxRxCD->setCurrentIndex(9);
+    window_->CbxSQ->setCurrentIndex(4);
+
+    ParamRecord record = RecordWithOtherFrequencies();
+    record.SetField(ParamRecord::TxTonePos, "039");
+    record.SetField(ParamRecord::RxTonePos, "005");
+    record.SetField(ParamRecord::SquelchPos, "6");
+    record.SetField(field, bytes.toStdString());
+
+    QStringList boxes;
+    SetErrorBoxHook([&boxes](const QString &text) { boxes << text; });
+    RunGuarded([&] { window_->ShowParams(record); });
+
+    QCOMPARE(boxes, QStringList{boxText});
+    // The frequencies are all shown before the first conversion.
+    QCOMPARE(window_->MEdChannel[0]->EditText(), QByteArray("401.0100"));
+    QCOMPARE(window_->MEDRChannel[15]->EditText(), QByteArray("416.0200"));
+    QCOMPARE(SelectorState(*window_), selectors);
+}
+
+void TestWindowParams::setCommandAtStart()
+{
+    const std::string command = window_->BuildSetCommand();
+    QCOMPARE(command, DefaultSetCommand);
+    QCOMPARE(command.size(), std::size_t(306));
+    QVERIFY(std::none_of(command.begin(), command.end(),
+                         [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+}
+
+void TestWindowParams::setCommandAfterTypingSquelch()
+{
+    window_ = MakeShownWindow();
+    window_->EnableEditing(true);
+    window_->CbxSQ->setFocus();
+    QTRY_COMPARE(FocusedControl(), window_->CbxSQ);
+    window_->CbxSQ->lineEdit()->selectAll();
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12"));
+
+    QCOMPARE(window_->CbxSQ->currentText(), QStringLiteral("12"));
+    const std::string command = window_->BuildSetCommand();
+    QCOMPARE(command.size(), std::size_t(307));
+    QCOMPARE(command.substr(FrequencyPartEnd), "011,125,12\\r\\n"s);
+}
+
+void TestWindowParams::setCommandAfterTypingIntoChannel1()
+{
+    // Tab from DEFAULT enters channel 1 with all eight characters selected; typing 4, 6 first
+    // clears the field to zeros.
+    window_ = MakeShownWindow();
+    window_->EnableEditing(true);
+    window_->btnDefault->setFocus();
+    QTRY_COMPARE(FocusedControl(), window_->btnDefault);
+    PressTab();
+    QCOMPARE(FocusedControl(), window_->MEdChannel[0]);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_4);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_6);
+
+    const std::string command = window_->BuildSetCommand();
+    QCOMPARE(command.size(), std::size_t(306));
+    QCOMPARE(command.substr(0, 32), "AAFA3460.0000,450.1250,451.1250,"s);
+    QCOMPARE(command.substr(32), DefaultSetCommand.substr(32));
+}
+
+void TestWindowParams::setCommandToneCodes_data()
+{
+    QTest::addColumn<bool>("transmit");
+    QTest::addColumn<bool>("ctcss");   // state of the direction's CTCS box
+    QTest::addColumn<int>("position"); // in the list the box chooses
+    QTest::addColumn<QString>("tail"); // the command from the tone codes on
+
+    QTest::newRow("tx CTCSS 5") << true << true << 5 << "005,125,2\\r\\n";
+    QTest::newRow("tx CTCSS 38") << true << true << 38 << "038,125,2\\r\\n";
+    QTest::newRow("tx CDCSS 0") << true << false << 0 << "039,125,2\\r\\n";
+    QTest::newRow("tx CDCSS 165") << true << false << 165 << "204,125,2\\r\\n";
+    QTest::newRow("tx CTCSS none") << true << true << -1 << "0-1,125,2\\r\\n";
+    QTest::newRow("tx CDCSS none") << true << false << -1 << "038,125,2\\r\\n";
+    QTest::newRow("rx CTCSS 0") << false << true << 0 << "011,000,2\\r\\n";
+    QTest::newRow("rx CDCSS 86") << false << false << 86 << "011,125,2\\r\\n";
+    QTest::newRow("rx CDCSS 1") << false << false << 1 << "011,040,2\\r\\n";
+}
+
+void TestWindowParams::setCommandToneCodes()
+{
+    QFETCH(bool, transmit);
+    QFETCH(bool, ctcss);
+    QFETCH(int, position);
+    QFETCH(QString, tail);
+
+    QCheckBox *ctcssBox = transmit ? window_->CheckBox1 : window_->CheckBox3;
+    QComboBox *ctcssList = transmit ? window_->CbxTxCT : window_->CbxRxCT;
+    QComboBox *cdcssList = transmit ? window_->CbxTxCD : window_->CbxRxCD;
+    ctcssBox->setChecked(ctcss);
+    // The list not in force is moved too, to show that it is not read.
+    (ctcss ? ctcssList : cdcssList)->setCurrentIndex(position);
+    (ctcss ? cdcssList : ctcssList)->setCurrentIndex(3);
+
+    QCOMPARE(QString::fromStdString(window_->BuildSetCommand().substr(FrequencyPartEnd)), tail);
+}
+
+void TestWindowParams::setCommandCarriesShortFieldUnchanged()
+{
+    // A written text with a zero byte leaves a shorter field; it is sent as it stands.
+    ParamRecord record = DefaultRecord();
+    record.SetField(ParamRecord::TxFrequencyPos(1), "45\0.1250"s);
+    window_->ShowParams(record);
+    const std::string command = window_->BuildSetCommand();
+    QCOMPARE(command.size(), std::size_t(300));
+    QCOMPARE(command.substr(0, 17), "AAFA345,450.1250,"s);
+}
+
+int RunWindowParamsTests(int argc, char **argv)
+{
+    TestWindowParams test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_window_params.moc"
