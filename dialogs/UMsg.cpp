@@ -1,6 +1,5 @@
 #include "UMsg.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
