@@ -108,7 +108,6 @@ private slots:
     void controls();
     void frequencyGridLabels_data();
     void frequencyGridLabels();
-    void coloursAndBevels();
     void pictures();
     void labelsFitTheirBoxes_data();
     void labelsFitTheirBoxes();
@@ -118,6 +117,8 @@ private slots:
     void tabOrderWhileEditing();
     void tabOrderAtStart();
     void volumeSelectorUsableFromKeyboard();
+    void typingIntoSelectors_data();
+    void typingIntoSelectors();
 
     void startUpState();
     void enableGroupTouchesDirectChildrenOnly();
@@ -308,49 +309,6 @@ void TestWindowLayout::frequencyGridLabels()
     QVERIFY(unit->geometry().right() < unit->parentWidget()->width());
 }
 
-void TestWindowLayout::coloursAndBevels()
-{
-    const QColor panelBlue(15, 179, 240);
-    using Bevel = BevelPanel::Bevel;
-    const struct
-    {
-        BevelPanel *panel;
-        QColor colour;
-        Bevel outer;
-        Bevel inner;
-    } panels[] = {
-        {window_->p1, panelBlue, Bevel::None, Bevel::Lowered},
-        {window_->Panel2, panelBlue, Bevel::None, Bevel::None},
-        {window_->p2, panelBlue, Bevel::None, Bevel::Lowered},
-        {window_->P4, panelBlue, Bevel::None, Bevel::Lowered},
-        {window_->p3, panelBlue, Bevel::Raised, Bevel::Lowered},
-        {window_->Panel6, QColor(0, 128, 255), Bevel::None, Bevel::None},
-    };
-    for (const auto &expected : panels) {
-        QCOMPARE(expected.panel->palette().color(QPalette::Window), expected.colour);
-        QVERIFY(expected.panel->autoFillBackground());
-        QCOMPARE(expected.panel->OuterBevel(), expected.outer);
-        QCOMPARE(expected.panel->InnerBevel(), expected.inner);
-    }
-
-    QCOMPARE(window_->Label14->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-    QCOMPARE(window_->Label21->palette().color(QPalette::WindowText), QColor(0, 128, 0));
-    QCOMPARE(window_->Label22->palette().color(QPalette::WindowText), QColor(128, 128, 0));
-    QCOMPARE(window_->Label23->palette().color(QPalette::WindowText), QColor(0, 0, 128));
-    QCOMPARE(window_->cbxComm->palette().color(QPalette::Button), QColor(255, 255, 0));
-    QVERIFY(window_->EdtModel->isReadOnly());
-    QVERIFY(window_->EdtVer->isReadOnly());
-
-    QCOMPARE(window_->Shape1->BrushColor(), QColor(192, 192, 192));
-    QCOMPARE(window_->Shape1->PenColor(), QColor(192, 192, 192));
-    QCOMPARE(window_->shpLight->BrushColor(), QColor(128, 128, 128));
-    QCOMPARE(window_->shpLight->PenColor(), QColor(0, 128, 0));
-    QCOMPARE(window_->shpLight->PenWidth(), 1);
-
-    QCOMPARE(window_->Label14->cursor().shape(), Qt::PointingHandCursor);
-    QCOMPARE(window_->Label23->cursor().shape(), Qt::PointingHandCursor);
-}
-
 void TestWindowLayout::pictures()
 {
     for (QLabel *picture : {window_->Image1, window_->Image4, window_->Image2}) {
@@ -494,6 +452,53 @@ void TestWindowLayout::volumeSelectorUsableFromKeyboard()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_4);
     QCOMPARE(window_->CbxVol->currentText(), QStringLiteral("4"));
     QCOMPARE(window_->CbxVol->currentIndex(), 4);
+}
+
+void TestWindowLayout::typingIntoSelectors_data()
+{
+    QTest::addColumn<QString>("selector");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("port com2") << "cbxComm"
+                               << "com2" << 1 << "COM2";
+    QTest::newRow("port com1") << "cbxComm"
+                               << "com1" << 0 << "COM1";
+    QTest::newRow("port com25") << "cbxComm"
+                                << "com25" << 24 << "Com25";
+    QTest::newRow("tx ctcss 1") << "CbxTxCT"
+                                << "1" << 1 << "1 ";
+    QTest::newRow("tx ctcss 38") << "CbxTxCT"
+                                 << "38" << 38 << "38";
+    QTest::newRow("rx ctcss 38") << "CbxRxCT"
+                                 << "38" << 38 << "38 ";
+    QTest::newRow("tx cdcss 75") << "CbxTxCD"
+                                 << "75" << 82 << "754I";
+    QTest::newRow("rx cdcss 023n") << "CbxRxCD"
+                                   << "023n" << 83 << "023N";
+}
+
+void TestWindowLayout::typingIntoSelectors()
+{
+    // The lists as the window fills them, typed into as a user would.
+    QFETCH(QString, selector);
+    QFETCH(QString, typed);
+    QFETCH(int, position);
+    QFETCH(QString, shown);
+
+    window_ = MakeShownWindow();
+    window_->EnableEditing(true);
+    auto *box = window_->findChild<QComboBox *>(selector);
+    QVERIFY(box);
+    box->setCurrentIndex(5); // any starting row
+    box->setFocus();
+    QTRY_COMPARE(FocusedControl(), box);
+    if (box->isEditable())
+        box->lineEdit()->selectAll();
+    QTest::keyClicks(QApplication::focusWidget(), typed);
+    QCOMPARE(box->currentIndex(), position);
+    QCOMPARE(box->currentText(), shown);
 }
 
 void TestWindowLayout::startUpState()
