@@ -269,6 +269,7 @@ PosixPort::PosixPort(int descriptor) : fd(descriptor), isTty(::tcgetattr(descrip
 
 bool PosixPort::Init()
 {
+    ApplyLineState(); // raw from the start, at the rate the device had
     wake = Event::Create(false);
     if (!wake)
         return false;

@@ -1,0 +1,84 @@
+#pragma once
+// A tiny test runner for the plain C++ tests: a table of named cases, CHECK macros that stop
+// the case on the first failure, and a closing "N passed, M failed" line.
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace minitest {
+
+struct Failure : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+struct Case
+{
+    const char *name;
+    std::function<void()> body;
+};
+
+inline void Fail(const char *file, int line, const std::string &what)
+{
+    std::ostringstream text;
+    text << file << ":" << line << ": " << what;
+    throw Failure(text.str());
+}
+
+template <typename A, typename B>
+void CheckEqual(const A &actual, const B &expected, const char *a, const char *b, const char *file,
+                int line)
+{
+    if (actual == expected)
+        return;
+    std::ostringstream text;
+    text << a << " == " << b << " failed: got " << actual << ", expected " << expected;
+    Fail(file, line, text.str());
+}
+
+// Polls a condition that another thread makes true; generous bounds, never scheduling luck.
+inline bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 5000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline int Run(const std::vector<Case> &cases)
+{
+    int passed = 0;
+    int failed = 0;
+    for (const auto &c : cases) {
+        try {
+            c.body();
+            ++passed;
+            std::printf("PASS %s\n", c.name);
+        } catch (const std::exception &e) {
+            ++failed;
+            std::printf("FAIL %s\n     %s\n", c.name, e.what());
+        }
+        std::fflush(stdout);
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace minitest
+
+#define CHECK(cond)                                                                                \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            ::minitest::Fail(__FILE__, __LINE__, "CHECK(" #cond ") failed");                       \
+    } while (false)
+#define CHECK_EQ(actual, expected)                                                                 \
+    ::minitest::CheckEqual((actual), (expected), #actual, #expected, __FILE__, __LINE__)
