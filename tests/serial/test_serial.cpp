@@ -1,0 +1,407 @@
+// TComm over real pseudo-terminals: the test plays the module on the master side, the
+// component opens the slave as "COM7" through a replaced device resolver.
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "Comm.h"
+#include "PtyPair.h"
+
+class TestSerial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void openAndClose();
+    void openFailures_data();
+    void openFailures();
+    void sameDeviceTwice();
+    void commPort_data();
+    void commPort();
+    void inputLen_data();
+    void inputLen();
+    void outputWhileClosedSendsNothing();
+    void outputWhileOpenSends();
+    void lineSettingReachesTheTerminalOnlyWhenChanged();
+    void oneSendDataEmptyAfterOpen();
+    void blocksQueuedTogetherArriveInOrder();
+    void chunking_data();
+    void chunking();
+    void chunkBeforeStopPortIsStillDelivered();
+    void stopPortDuringBlockedWrite();
+    void vanishedDeviceRequestsHangup();
+    void handlerExceptionGoesToTheHook();
+    void destructorStopsAnOpenPort();
+
+private:
+    struct Recorder
+    {
+        std::vector<std::string> chunks;
+        int empties = 0;
+        int hangups = 0;
+        bool allZeroTerminated = true;
+    };
+    void Attach(TComm &comm, Recorder &rec);
+    void MapCom7To(const std::string &path);
+    termios SlaveTermios() const;
+
+    std::unique_ptr<PtyPair> pty;
+    std::unique_ptr<TComm> comm;
+    Recorder rec;
+};
+
+void TestSerial::MapCom7To(const std::string &path)
+{
+    port::SetDeviceResolver([path](const std::string &name) {
+        return name == "COM7" ? path : std::string("/nonexistent/") + name;
+    });
+}
+
+void TestSerial::init()
+{
+    pty = std::make_unique<PtyPair>();
+    QVERIFY(!pty->path.empty());
+    MapCom7To(pty->path);
+    comm = std::make_unique<TComm>();
+    comm->SetCommPort(7);
+    rec = Recorder{};
+    Attach(*comm, rec);
+}
+
+void TestSerial::cleanup()
+{
+    comm.reset();
+    pty.reset();
+    port::SetDeviceResolver(nullptr);
+}
+
+void TestSerial::Attach(TComm &c, Recorder &r)
+{
+    c.SetOnReceiveData([&r](TComm *, const char *buffer, std::uint16_t length) {
+        r.chunks.emplace_back(buffer, length);
+        r.allZeroTerminated = r.allZeroTerminated && buffer[length] == '\0';
+    });
+    c.SetOnSendDataEmpty([&r](TComm *) { ++r.empties; });
+    c.SetOnRequestHangup([&r](TComm *) { ++r.hangups; });
+}
+
+termios TestSerial::SlaveTermios() const
+{
+    termios t{};
+    tcgetattr(pty->slave, &t);
+    return t;
+}
+
+void TestSerial::openAndClose()
+{
+    comm->StartPort();
+    QVERIFY(comm->PortOpen());
+    QCOMPARE(comm->PortOpenError(), std::string());
+
+    comm->StartPort();
+    QCOMPARE(comm->PortOpenError(), std::string("This serial port already opened"));
+    QVERIFY(comm->PortOpen());
+
+    comm->SetPortOpen(false);
+    QVERIFY(!comm->PortOpen());
+    QCOMPARE(comm->PortOpenError(), std::string());
+
+    comm->SetPortOpen(true);
+    QVERIFY(comm->PortOpen());
+    comm->StopPort();
+    comm->StopPort(); // closed: only empties the error text
+    QCOMPARE(comm->PortOpenError(), std::string());
+}
+
+void TestSerial::openFailures_data()
+{
+    QTest::addColumn<bool>("regularFile");
+    QTest::addColumn<bool>("raises");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("no such device") << false << true << "Error opening serial port";
+    QTest::newRow("not a terminal") << true << false << "File handle is not a comm handle ";
+}
+
+void TestSerial::openFailures()
+{
+    QFETCH(bool, regularFile);
+    QFETCH(bool, raises);
+    QFETCH(QString, error);
+    char file[] = "/tmp/nmct-serial-XXXXXX";
+    if (regularFile) {
+        const int fd = mkstemp(file);
+        QVERIFY(fd >= 0);
+        close(fd);
+        MapCom7To(file);
+    } else {
+        MapCom7To("/nonexistent/device");
+    }
+    bool raised = false;
+    try {
+        comm->StartPort();
+    } catch (const ECommsError &e) {
+        raised = true;
+        QCOMPARE(QString(e.what()), error);
+    }
+    if (regularFile)
+        unlink(file);
+    QCOMPARE(raised, raises);
+    QVERIFY(!comm->PortOpen());
+    QCOMPARE(QString::fromStdString(comm->PortOpenError()), error);
+}
+
+void TestSerial::sameDeviceTwice()
+{
+    comm->StartPort();
+    TComm second;
+    second.SetCommPort(7);
+    QVERIFY_THROWS_EXCEPTION(ECommsError, second.StartPort());
+    QVERIFY(!second.PortOpen());
+    QVERIFY(comm->PortOpen());
+}
+
+void TestSerial::commPort_data()
+{
+    QTest::addColumn<int>("assigned");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("0 is ignored") << 0 << 1 << "COM1";
+    QTest::newRow("12") << 12 << 12 << "COM12";
+    QTest::newRow("255") << 255 << 255 << "COM255";
+    QTest::newRow("same number keeps a name set by hand") << 1 << 1 << "ttyUSB0";
+}
+
+void TestSerial::commPort()
+{
+    QFETCH(int, assigned);
+    QFETCH(int, port);
+    QFETCH(QString, name);
+    TComm c;
+    if (assigned == 1)
+        c.SetCommName("ttyUSB0");
+    c.SetCommPort(static_cast<std::uint8_t>(assigned));
+    QCOMPARE(int(c.CommPort()), port);
+    QCOMPARE(QString::fromStdString(c.CommName()), name);
+}
+
+void TestSerial::inputLen_data()
+{
+    QTest::addColumn<int>("bufferSize");
+    QTest::addColumn<int>("assigned");
+    QTest::addColumn<int>("bufferAfter");
+    QTest::addColumn<int>("inputAfter");
+    QTest::newRow("0 takes the buffer size") << 2048 << 0 << 2048 << 2048;
+    QTest::newRow("larger than the buffer is ignored") << 2048 << 4000 << 2048 << 1;
+    QTest::newRow("within the buffer") << 2048 << 340 << 2048 << 340;
+    QTest::newRow("buffer 0 becomes 1") << 0 << 0 << 1 << 1;
+}
+
+void TestSerial::inputLen()
+{
+    QFETCH(int, bufferSize);
+    QFETCH(int, assigned);
+    QFETCH(int, bufferAfter);
+    QFETCH(int, inputAfter);
+    TComm c;
+    QCOMPARE(int(c.InputLen()), 1);
+    QCOMPARE(int(c.InBufferSize()), 2048);
+    c.SetInBufferSize(static_cast<std::uint16_t>(bufferSize));
+    c.SetInputLen(static_cast<std::uint16_t>(assigned));
+    QCOMPARE(int(c.InBufferSize()), bufferAfter);
+    QCOMPARE(int(c.InputLen()), inputAfter);
+}
+
+void TestSerial::outputWhileClosedSendsNothing()
+{
+    comm->SetOutput("AAFAA");
+    QCOMPARE(comm->Output(), std::string("AAFAA"));
+    QVERIFY(!comm->SendData("x", 1));
+    comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
+    QCOMPARE(pty->Receive(1, 200), std::string());
+    comm->SetOutput("");
+    QCOMPARE(comm->Output(), std::string());
+    QCOMPARE(pty->Receive(1, 200), std::string());
+}
+
+void TestSerial::outputWhileOpenSends()
+{
+    comm->StartPort();
+    comm->SetOutput("AAFA1");
+    QCOMPARE(pty->Receive(5), std::string("AAFA1"));
+    QTRY_COMPARE(rec.empties, 2);
+}
+
+void TestSerial::lineSettingReachesTheTerminalOnlyWhenChanged()
+{
+    comm->StartPort();
+    termios t = SlaveTermios();
+    QCOMPARE(cfgetospeed(&t), speed_t(B9600));
+    QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB), tcflag_t(CS8));
+
+    comm->SetBaudRate(19200);
+    t = SlaveTermios();
+    QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+
+    // Changed behind the component's back: assigning the same value must not touch it.
+    cfsetospeed(&t, B4800);
+    cfsetispeed(&t, B4800);
+    tcsetattr(pty->slave, TCSANOW, &t);
+    comm->SetBaudRate(19200);
+    t = SlaveTermios();
+    QCOMPARE(cfgetospeed(&t), speed_t(B4800));
+
+    // A changed parity re-applies the whole line state (a pseudo-terminal keeps no parity or
+    // byte size of its own, so the rate and stop bits show it).
+    comm->SetParity(TParity::Even);
+    t = SlaveTermios();
+    QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+    comm->SetStopBits(TStopBits::_2);
+    t = SlaveTermios();
+    QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(CSTOPB));
+    QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+}
+
+void TestSerial::oneSendDataEmptyAfterOpen()
+{
+    comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
+    QTest::qWait(200);
+    QCOMPARE(rec.empties, 1);
+    comm->StopPort();
+    comm->StartPort(); // once after every open
+    QTRY_COMPARE(rec.empties, 2);
+}
+
+void TestSerial::blocksQueuedTogetherArriveInOrder()
+{
+    comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
+    // Nobody drains the far end yet, so the writer is still on the filler when the two
+    // blocks are queued behind it.
+    const std::string filler(65535, 'f');
+    QVERIFY(comm->SendData(filler.data(), 65535));
+    QVERIFY(comm->SendData("first,", 6));
+    QVERIFY(comm->SendData("second", 6));
+    QCOMPARE(pty->Receive(filler.size() + 12), filler + "first,second");
+    QTRY_COMPARE(rec.empties, 2);
+    QTest::qWait(100);
+    QCOMPARE(rec.empties, 2);
+}
+
+void TestSerial::chunking_data()
+{
+    QTest::addColumn<int>("inputLen");
+    QTest::addColumn<int>("burst");
+    QTest::addColumn<std::vector<int>>("chunks");
+    QTest::newRow("short reply") << 340 << 7 << std::vector<int>{7};
+    QTest::newRow("longer than InputLen") << 340 << 1000 << std::vector<int>{340, 340, 320};
+    QTest::newRow("byte by byte") << 1 << 3 << std::vector<int>{1, 1, 1};
+}
+
+void TestSerial::chunking()
+{
+    QFETCH(int, inputLen);
+    QFETCH(int, burst);
+    QFETCH(std::vector<int>, chunks);
+    comm->SetInputLen(static_cast<std::uint16_t>(inputLen));
+    comm->StartPort();
+    std::string sent;
+    for (int i = 0; i < burst; ++i)
+        sent += static_cast<char>('A' + i % 26);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(pty->Send(sent));
+    QTRY_COMPARE(rec.chunks.size(), chunks.size());
+    // The last chunk waits for the line to be quiet for the read interval.
+    if (chunks.back() < inputLen)
+        QVERIFY(timer.elapsed() >= 100);
+    std::string joined;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        QCOMPARE(int(rec.chunks[i].size()), chunks[i]);
+        joined += rec.chunks[i];
+    }
+    QCOMPARE(joined, sent);
+    QVERIFY(rec.allZeroTerminated);
+    QTest::qWait(150);
+    QCOMPARE(rec.chunks.size(), chunks.size());
+}
+
+void TestSerial::chunkBeforeStopPortIsStillDelivered()
+{
+    comm->SetInputLen(5);
+    comm->StartPort();
+    QVERIFY(pty->Send("late!"));
+    QThread::msleep(300); // the reader posts; nothing is dispatched meanwhile
+    comm->StopPort();
+    QVERIFY(rec.chunks.empty());
+    QTRY_COMPARE(rec.chunks.size(), std::size_t(1));
+    QCOMPARE(rec.chunks[0], std::string("late!"));
+}
+
+void TestSerial::stopPortDuringBlockedWrite()
+{
+    comm->StartPort();
+    const std::string block(65535, 'w');
+    QVERIFY(comm->SendData(block.data(), 65535));
+    QVERIFY(comm->SendData(block.data(), 65535));
+    QThread::msleep(100);
+    QElapsedTimer timer;
+    timer.start();
+    comm->StopPort();
+    QVERIFY2(timer.elapsed() < 2000, "StopPort waited for a write nobody drains");
+    QVERIFY(!comm->PortOpen());
+    QTest::qWait(100);
+    QCOMPARE(rec.hangups, 0);
+    QVERIFY(!comm->SendData("x", 1));
+}
+
+void TestSerial::vanishedDeviceRequestsHangup()
+{
+    comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
+    pty->CloseMaster();
+    QTRY_VERIFY(rec.hangups >= 1);
+    QVERIFY(comm->PortOpen()); // only the owner closes it
+    QVERIFY(rec.chunks.empty());
+    comm->StopPort();
+    QVERIFY(!comm->PortOpen());
+}
+
+void TestSerial::handlerExceptionGoesToTheHook()
+{
+    std::string caught;
+    comm->SetOnSendDataEmpty([](TComm *) { throw std::runtime_error("handler failed"); });
+    comm->SetOnHandlerError([&caught](const std::exception &e) { caught = e.what(); });
+    comm->StartPort();
+    QTRY_COMPARE(caught, std::string("handler failed"));
+    QVERIFY(pty->Send("go on"));
+    QTRY_COMPARE(rec.chunks.size(), std::size_t(5)); // events still arrive, a byte each
+}
+
+void TestSerial::destructorStopsAnOpenPort()
+{
+    {
+        TComm c;
+        c.SetCommPort(7);
+        c.StartPort();
+        QVERIFY(c.SendData("bye", 3));
+        QVERIFY(pty->Send("unread"));
+        QThread::msleep(150);
+    } // the reader's chunk and the writer's empty notice are dropped with their blocks
+    comm->StartPort();
+    QVERIFY(comm->PortOpen());
+}
+
+QTEST_GUILESS_MAIN(TestSerial)
+#include "test_serial.moc"
