@@ -237,6 +237,7 @@ void TestSerial::outputWhileClosedSendsNothing()
 void TestSerial::outputWhileOpenSends()
 {
     comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
     comm->SetOutput("AAFA1");
     QCOMPARE(pty->Receive(5), std::string("AAFA1"));
     QTRY_COMPARE(rec.empties, 2);
