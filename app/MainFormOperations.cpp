@@ -1,33 +1,203 @@
-// The operations that talk to the module over the serial link.
+// The operations that talk to the module over the serial link: OPEN/CLOSE with the presence
+// watch, and READ, SET, DEFAULT and "Set Vol ".
+//
+// Every exchange runs SendCommand, which keeps processing Qt events while it waits, so clicks
+// and timer ticks arrive in the middle of an operation. The parameter operations and the timer
+// therefore look at the link's Busy flag first; OPEN/CLOSE does not, and its identify attempt
+// then fails at once.
 
 #include "UMainForm.h"
 
+#include "FormColors.h"
+
+#include "protocol/Commands.h"
+#include "serial/UComm.h"
+#include "widgets/CircleShape.h"
+#include "widgets/Selectors.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// Disables a button for the length of a scope and enables it again on every way out, errors
+// included.
+class ButtonDisabledDuring
+{
+public:
+    explicit ButtonDisabledDuring(QPushButton *button) : button(button)
+    {
+        button->setEnabled(false);
+    }
+    ~ButtonDisabledDuring() { button->setEnabled(true); }
+    ButtonDisabledDuring(const ButtonDisabledDuring &) = delete;
+    ButtonDisabledDuring &operator=(const ButtonDisabledDuring &) = delete;
+
+private:
+    QPushButton *button;
+};
+
+QString Text(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string Bytes(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+} // namespace
+
+const QString TfrmMain::SetSucceeded = QStringLiteral("Successfully set!");
+const QString TfrmMain::DefaultSucceeded = QStringLiteral("Default parameters successfully!");
+const QString TfrmMain::VolumeSucceeded = QStringLiteral("Volume successfully set!");
+const QString TfrmMain::OperationFailed = QStringLiteral("Operation failed!");
+
+// ---- Port connection and device presence -------------------------------------------------
+
 void TfrmMain::btnOpenClick()
 {
-    // filled in with the serial link
+    ButtonDisabledDuring whileOpening(btnOpen);
+    if (PortOpened) {
+        DisconnectPort();
+        EnableEditing(false);
+        if (DeviceFound) {
+            Timer1->stop();
+            // The port is closed by now: this waits out the link's full time and ends in
+            // "Device Not Found!".
+            DetectDevice();
+            LoadDefaults();
+        }
+        return;
+    }
+
+    if (Link->PortIsOpen())
+        DisconnectPort();
+    const int portNumber = cbxComm->currentIndex() + 1;
+    if (!Link->OpenPort(portNumber)) {
+        SetNotFound();
+        return;
+    }
+    PortOpened = true;
+    cbxComm->setEnabled(false);
+    shpLight->SetBrushColor(FormColor::Green);
+    btnOpen->setText(QStringLiteral("CLOSE"));
+    QThread::msleep(10);
+    DetectDevice();
+    if (DeviceFound) {
+        btnReadClick();
+        Timer1->start();
+    } else {
+        SetNotFound();
+    }
 }
 
-void TfrmMain::btnReadClick()
+void TfrmMain::DetectDevice()
 {
-    // filled in with the serial link
+    if (!Link->SendCommand(std::string(Command::Identify))) {
+        SetNotFound();
+        return;
+    }
+    // Any reply at all counts as finding the device.
+    std::string reply;
+    Link->GetReplyText(reply);
+    const IdentifyReply identity = SplitIdentifyReply(reply);
+    EdtModel->setText(Text(identity.model));
+    EdtVer->setText(Text(identity.version));
+    EnableEditing(true);
+    ShowStatus(QStringLiteral("Device Found!"));
+    DeviceFound = true;
 }
 
-void TfrmMain::btnSetClick()
+void TfrmMain::DisconnectPort()
 {
-    // filled in with the serial link
-}
-
-void TfrmMain::btnDefaultClick()
-{
-    // filled in with the serial link
-}
-
-void TfrmMain::VolSetClick()
-{
-    // filled in with the serial link
+    if (Link->Busy())
+        return;
+    Link->ClosePort();
+    PortOpened = false;
+    cbxComm->setEnabled(true);
+    shpLight->SetBrushColor(FormColor::Grey);
+    btnOpen->setText(QStringLiteral("OPEN"));
 }
 
 void TfrmMain::Timer1Timer()
 {
-    // filled in with the serial link
+    if (!Link->PortIsOpen() || Link->Busy())
+        return;
+    const bool foundBefore = DeviceFound;
+    DetectDevice();
+    // The timer goes on running; its later ticks end above while the port is closed.
+    if (foundBefore && !DeviceFound)
+        DisconnectPort();
+}
+
+// ---- Parameter operations ----------------------------------------------------------------
+
+void TfrmMain::btnReadClick()
+{
+    if (Link->Busy())
+        return;
+    ButtonDisabledDuring whileReading(btnRead);
+    if (!Link->SendCommand(std::string(Command::ReadParams))) {
+        ShowFailed();
+        return;
+    }
+    // A short reply leaves zero bytes behind it, so it fails at the tone code conversion
+    // instead of showing stale values.
+    ParamRecord record;
+    Link->GetReplyRecord(record);
+    ShowParams(record);
+}
+
+void TfrmMain::btnSetClick()
+{
+    if (Link->Busy())
+        return;
+    ButtonDisabledDuring whileSetting(btnSet);
+    if (ExchangeExpectingOk(BuildSetCommand()))
+        ShowInfo(SetSucceeded);
+    else
+        ShowFailed();
+}
+
+void TfrmMain::btnDefaultClick()
+{
+    if (Link->Busy())
+        return;
+    ButtonDisabledDuring whileRestoring(btnDefault);
+    if (!ExchangeExpectingOk(std::string(Command::RestoreDefaults))) {
+        ShowFailed();
+        return;
+    }
+    ShowInfo(DefaultSucceeded);
+    // Read the factory values back once the user has closed the message.
+    btnReadClick();
+}
+
+void TfrmMain::VolSetClick()
+{
+    if (Link->Busy())
+        return;
+    ButtonDisabledDuring whileSetting(VolSet);
+    if (ExchangeExpectingOk(BuildVolumeCommand(Bytes(CbxVol->currentText()))))
+        ShowInfo(VolumeSucceeded);
+    else
+        ShowFailed();
+}
+
+bool TfrmMain::ExchangeExpectingOk(const std::string &command)
+{
+    if (!Link->SendCommand(command))
+        return false;
+    std::string reply;
+    Link->GetReplyText(reply);
+    return IsOkReply(reply);
+}
+
+void TfrmMain::ShowFailed()
+{
+    ShowInfo(OperationFailed);
 }

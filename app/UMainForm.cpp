@@ -5,6 +5,9 @@
 #include "dialogs/HelpDocument.h"
 #include "dialogs/UMsg.h"
 #include "dialogs/WebLink.h"
+#include "serial/Comm.h"
+#include "serial/UComm.h"
+#include "widgets/ErrorBox.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -32,13 +35,15 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::FormCreate()
 {
+    Link = std::make_unique<TKVComm>();
+    Link->Comm().SetOnHandlerError([](const std::exception &error) { ShowErrorBox(error.what()); });
     LoadDefaults();
     EnableEditing(false);
 }
 
 void TfrmMain::FormDestroy()
 {
-    // Releases the serial link, which stops an open port; filled in with the serial link.
+    Link.reset();
 }
 
 void TfrmMain::EnableGroup(QWidget *control, bool state)

@@ -2,8 +2,9 @@
 // The main window: the tool's only working window.
 //
 // Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
-// the constructor (MainFormLayout.cpp) and go with the window. It will also own the serial link
-// for its whole life. The window keeps two flags beside its controls, DeviceFound and
+// the constructor (MainFormLayout.cpp) and go with the window. It owns the serial link `Link`
+// for its whole life: created first in FormCreate, freed in FormDestroy, which stops an open
+// port and its threads. The window keeps two flags beside its controls, DeviceFound and
 // PortOpened.
 //
 // Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
@@ -20,6 +21,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <string>
 
 class BevelPanel;
@@ -33,6 +35,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class TKVComm;
 
 class TfrmMain : public QWidget
 {
@@ -47,8 +50,9 @@ public:
     ~TfrmMain() override;
 
     // ---- Window state -------------------------------------------------------------------
-    bool DeviceFound = false; // the last identify exchange got a reply
-    bool PortOpened = false;  // opened with OPEN and not closed since
+    std::unique_ptr<TKVComm> Link; // the request/response link to the module
+    bool DeviceFound = false;      // the last identify exchange got a reply
+    bool PortOpened = false;       // opened with OPEN and not closed since
 
     // Sets the enabled state of control and of the controls directly inside it; controls
     // nested deeper keep their own.
@@ -70,6 +74,19 @@ public:
 
     // Shows text in the modal message dialog; returns when the user has closed it.
     void ShowInfo(const QString &text);
+
+    // ---- Port connection and device presence (MainFormOperations.cpp) ---------------------
+    // Identifies the module and updates model, version, status and the editing groups.
+    void DetectDevice();
+    // Closes the port and shows the idle look, unless an exchange is running.
+    void DisconnectPort();
+
+    // The outcomes the parameter operations report.
+    static const QString SetSucceeded;
+    static const QString DefaultSucceeded;
+    static const QString VolumeSucceeded;
+    static const QString OperationFailed;
+    void ShowFailed();
 
     // ---- Controls, named as the window names them ---------------------------------------
     BevelPanel *p1 = nullptr;     // identification row
@@ -149,6 +166,9 @@ public slots:
     void Timer1Timer();
 
 private:
+    // Sends a command and tells whether the module answered "OK".
+    bool ExchangeExpectingOk(const std::string &command);
+
     void FormCreate();
     void FormDestroy();
 

@@ -1,0 +1,116 @@
+#include "UComm.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+
+#include "Comm.h"
+
+namespace {
+
+// Clears a flag on every way out of a scope, exceptions included.
+class FlagGuard
+{
+public:
+    explicit FlagGuard(bool &flag) : flag(flag) { flag = true; }
+    ~FlagGuard() { flag = false; }
+    FlagGuard(const FlagGuard &) = delete;
+    FlagGuard &operator=(const FlagGuard &) = delete;
+
+private:
+    bool &flag;
+};
+
+} // namespace
+
+TKVComm::TKVComm() : comm(std::make_unique<TComm>())
+{
+    comm->SetBaudRate(9600);
+    comm->SetByteSize(TByteSize::_8);
+    comm->SetStopBits(TStopBits::_1);
+    comm->SetInputLen(InputLen);
+    comm->SetOnReceiveData([this](TComm *sender, const char *buffer, std::uint16_t length) {
+        CommReceiveData(sender, buffer, length);
+    });
+}
+
+TKVComm::~TKVComm()
+{
+    if (comm->PortOpen())
+        comm->StopPort();
+}
+
+bool TKVComm::OpenPort(int portNumber)
+{
+    if (PortIsOpen())
+        ClosePort();
+    comm->SetCommPort(static_cast<std::uint8_t>(portNumber));
+    try {
+        comm->StartPort();
+    } catch (...) {
+        return false;
+    }
+    // Some open failures are reported only through the component's error text; a port that is
+    // not open afterwards is a failed open, whatever was raised.
+    return PortIsOpen();
+}
+
+void TKVComm::ClosePort()
+{
+    if (PortIsOpen())
+        comm->StopPort();
+}
+
+bool TKVComm::PortIsOpen() const
+{
+    return comm->PortOpen();
+}
+
+bool TKVComm::SendCommand(const std::string &text)
+{
+    if (busy)
+        return false;
+    FlagGuard busyWhileWaiting(busy);
+    received = false;
+    replyLength = 0;
+
+    comm->SetOutput(text);
+    for (int check = 0; check < ReplyChecks; ++check) {
+        if (received)
+            return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(CheckIntervalMs);
+    }
+    return false;
+}
+
+void TKVComm::GetReplyText(std::string &text) const
+{
+    if (HasReply())
+        text.assign(replyBuffer.data(), static_cast<std::size_t>(replyLength));
+}
+
+void TKVComm::GetReplyRecord(ParamRecord &record) const
+{
+    if (!HasReply()) {
+        record.bytes.fill('\0');
+        return;
+    }
+    // A reply can be longer than the record (up to InputLen - 2 bytes); the surplus is dropped.
+    const auto length =
+        std::min<std::size_t>(static_cast<std::size_t>(replyLength), ParamRecord::Size);
+    std::memcpy(record.bytes.data(), replyBuffer.data(), length);
+}
+
+void TKVComm::CommReceiveData(TComm *, const char *buffer, std::uint16_t bufferLength)
+{
+    // The last two bytes of every chunk are the module's line end, whatever they are. A chunk
+    // of a single byte leaves nothing: an empty reply.
+    const std::size_t length =
+        std::min<std::size_t>(bufferLength >= 2 ? bufferLength - 2u : 0u, replyBuffer.size());
+    std::memcpy(replyBuffer.data(), buffer, length);
+    replyLength = static_cast<int>(length);
+    received = true;
+}

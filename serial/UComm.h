@@ -1,0 +1,59 @@
+#pragma once
+// TKVComm: a blocking request/response service over the event-driven serial component.
+//
+// The main window owns exactly one TKVComm for its whole life; the TKVComm owns its TComm.
+// Everything here runs on the main (GUI) thread: SendCommand waits for the reply by polling,
+// and while it waits it lets Qt process all pending events. That processing is what delivers
+// the reply (TComm raises OnReceiveData from posted events), and it also runs the user's clicks
+// and the presence timer, so re-entry is normal here: Busy() is the only guard against it.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "protocol/ParamRecord.h"
+
+class TComm;
+
+class TKVComm
+{
+public:
+    static constexpr int ReplyChecks = 51;
+    static constexpr int CheckIntervalMs = 10;
+    static constexpr std::uint16_t InputLen = 340;
+
+    TKVComm();
+    ~TKVComm();
+    TKVComm(const TKVComm &) = delete;
+    TKVComm &operator=(const TKVComm &) = delete;
+
+    // True only when the port is open afterwards; the component's error text is not shown.
+    bool OpenPort(int portNumber);
+    void ClosePort();
+    bool PortIsOpen() const;
+
+    // Sends the text and waits about half a second for a reply; true if one arrived.
+    // Returns false at once, sending nothing, while another exchange is running.
+    bool SendCommand(const std::string &text);
+    bool Busy() const { return busy; }
+
+    // The last reply, without its last two bytes. Both leave their argument as it was (text)
+    // or zero-filled (record) when no reply or an empty one arrived.
+    void GetReplyText(std::string &text) const;
+    void GetReplyRecord(ParamRecord &record) const;
+
+    // The component's OnReceiveData handler.
+    void CommReceiveData(TComm *sender, const char *buffer, std::uint16_t bufferLength);
+
+    TComm &Comm() { return *comm; }
+
+private:
+    bool HasReply() const { return received && replyLength != 0; }
+
+    std::unique_ptr<TComm> comm;
+    bool busy = false;
+    bool received = false;
+    std::array<char, 342> replyBuffer{};
+    int replyLength = 0;
+};
