@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    xvfb xauth x11-utils imagemagick
+    xvfb xauth x11-utils imagemagick xdotool
     fonts-wine fonts-wqy-microhei fonts-dejavu-core fonts-liberation
 )
 

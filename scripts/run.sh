@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the tool into build-run/ and starts it. Without a display it
-# runs the window under Xvfb, writes a screenshot to build-run/screenshot.png, prints its path
-# and ends the tool.
+# Installs what is needed, builds the tool into build-run/ and starts it.
+#
+# The bundled module simulator plays the module on COM1 (/dev/COM1) unless
+# NMCT_USE_HARDWARE=1 is set or a real device is already linked there. Without a display the
+# window runs under Xvfb: a screenshot is taken at start (build-run/screenshot.png) and another
+# after pressing OPEN (build-run/screenshot-open.png); their paths are printed and the tool ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,17 +12,9 @@ bash scripts/install-deps.sh
 
 build=build-run
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j2 --target nmct
+cmake --build "$build" -j2 --target nmct modsim
 tool=$build/app/nmct
 
-# ---- The default module ----------------------------------------------------------------------
-# (The module simulator on COM1 starts here once the serial link is in.)
-
-if [ -n "${DISPLAY:-}" ]; then
-    exec "$tool"
-fi
-
-# ---- No display: run under Xvfb and take a screenshot ----------------------------------------
 pids=()
 cleanup() {
     local pid
@@ -30,13 +25,48 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# ---- The default module ----------------------------------------------------------------------
+start_simulator() {
+    local out=$build/modsim.out line=""
+    "$build/tools/modsim/modsim" --link /dev/COM1 >"$out" 2>"$build/modsim.err" &
+    local pid=$!
+    for _ in $(seq 50); do
+        line=$(head -n 1 "$out" 2>/dev/null || true)
+        [ -n "$line" ] && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ -z "$line" ]; then
+        echo "The module simulator could not start on COM1: $(cat "$build/modsim.err")"
+        echo "Using whatever device /dev/COM1 is."
+        return
+    fi
+    pids+=("$pid")
+    echo "Module simulator: plays the module on COM1 (${line% *} linked as /dev/COM1)."
+    echo "Choose COM1 and press OPEN. Set NMCT_USE_HARDWARE=1 to use a real module instead."
+}
+
+if [ "${NMCT_USE_HARDWARE:-0}" = 1 ]; then
+    echo "Using real hardware: link the module's serial device to /dev/COMn (see README)."
+elif [ -e /dev/COM1 ] && [ ! -L /dev/COM1 ]; then
+    echo "/dev/COM1 is a device of its own: using it as the module."
+else
+    start_simulator
+fi
+
+if [ -n "${DISPLAY:-}" ]; then
+    "$tool"
+    exit 0
+fi
+
+# ---- No display: run under Xvfb and take screenshots -----------------------------------------
 # Display :99, or the next free one when another server holds it.
 display=99
 while [ -e "/tmp/.X$display-lock" ]; do
     display=$((display + 1))
 done
 Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids=($!)
+pids=($! "${pids[@]}")
 export DISPLAY=:$display
 for _ in $(seq 50); do
     xdpyinfo >/dev/null 2>&1 && break
@@ -44,9 +74,17 @@ for _ in $(seq 50); do
 done
 
 "$tool" &
-pids=($! "${pids[@]}") # the tool ends before the server
+pids=($! "${pids[@]}") # the tool ends before the server and the simulator
 sleep 3
 
 screenshot=$PWD/$build/screenshot.png
+import -window root "$screenshot"
+echo "$screenshot"
+
+# Press OPEN (COM1 is chosen at start): the window stands centred, with no frame under Xvfb.
+window=$(xdotool search --sync --onlyvisible --class nmct | head -n 1)
+xdotool mousemove --window "$window" 852 164 click 1
+sleep 2
+screenshot=$PWD/$build/screenshot-open.png
 import -window root "$screenshot"
 echo "$screenshot"
