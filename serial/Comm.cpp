@@ -7,6 +7,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 #include "CommThreads.h"
 
 namespace {
@@ -17,6 +21,22 @@ const char *const kDevicePrefix = "\\\\.\\";
 
 const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+// Qt's event queue hands the event over under a lock ThreadSanitizer cannot see inside the
+// (uninstrumented) Qt library; these make that hand-over visible to it.
+#if defined(__SANITIZE_THREAD__)
+void HandOver(const void *object)
+{
+    __tsan_release(const_cast<void *>(object));
+}
+void TakeOver(const void *object)
+{
+    __tsan_acquire(const_cast<void *>(object));
+}
+#else
+void HandOver(const void *) {}
+void TakeOver(const void *) {}
+#endif
+
 // A notification in transit; if it is never delivered its block goes with it.
 class NotificationEvent final : public QEvent
 {
@@ -24,6 +44,7 @@ public:
     explicit NotificationEvent(port::Notification n)
         : QEvent(kNotificationEvent), notification(std::move(n))
     {}
+    ~NotificationEvent() override { TakeOver(this); }
     port::Notification notification;
 };
 
@@ -44,13 +65,16 @@ public:
 
     bool Post(port::Notification notification) override
     {
-        QCoreApplication::postEvent(this, new NotificationEvent(std::move(notification)));
+        auto *event = new NotificationEvent(std::move(notification));
+        HandOver(event);
+        QCoreApplication::postEvent(this, event);
         return true;
     }
 
 protected:
     bool event(QEvent *e) override
     {
+        TakeOver(e);
         if (e->type() != kNotificationEvent)
             return QObject::event(e);
         auto &notification = static_cast<NotificationEvent *>(e)->notification;
