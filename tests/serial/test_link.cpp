@@ -55,9 +55,8 @@ void TestLink::init()
     pty = std::make_unique<PtyPair>();
     QVERIFY(!pty->path.empty());
     const std::string path = pty->path;
-    port::SetDeviceResolver([path](const std::string &name) {
-        return name == "COM9" ? path : "/nonexistent/" + name;
-    });
+    port::SetDeviceResolver(
+        [path](const std::string &name) { return name == "COM9" ? path : "/nonexistent/" + name; });
     link = std::make_unique<TKVComm>();
 }
 
@@ -92,8 +91,8 @@ void TestLink::replyDropsLastTwoBytes_data()
     QTest::newRow("OK CR LF") << QByteArray("OK\r\n") << true << QByteArray("OK");
     QTest::newRow("model") << QByteArray("NM450_UHFV2.13\r\n") << true
                            << QByteArray("NM450_UHFV2.13");
-    QTest::newRow("two bytes only: empty reply") << QByteArray("\r\n") << true
-                                                 << QByteArray("unchanged");
+    QTest::newRow("two bytes only: empty reply")
+        << QByteArray("\r\n") << true << QByteArray("unchanged");
     QTest::newRow("one byte: empty reply") << QByteArray("x") << true << QByteArray("unchanged");
 }
 
@@ -172,10 +171,10 @@ void TestLink::longReplyStaysInsideRecord()
     guarded.after.fill('A');
     link->GetReplyRecord(guarded.record);
     QCOMPARE(std::string(guarded.record.bytes.data(), ParamRecord::Size), reply.substr(0, 299));
-    QVERIFY(std::all_of(guarded.before.begin(), guarded.before.end(),
-                        [](char c) { return c == 'B'; }));
-    QVERIFY(std::all_of(guarded.after.begin(), guarded.after.end(),
-                        [](char c) { return c == 'A'; }));
+    QVERIFY(
+        std::all_of(guarded.before.begin(), guarded.before.end(), [](char c) { return c == 'B'; }));
+    QVERIFY(
+        std::all_of(guarded.after.begin(), guarded.after.end(), [](char c) { return c == 'A'; }));
 }
 
 void TestLink::shortReplyLeavesRestOfRecord()
