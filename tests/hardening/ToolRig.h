@@ -1,0 +1,61 @@
+#pragma once
+// The tool and a simulated module that can be pulled out and plugged in again.
+//
+// The window's "COM5" resolves to a symbolic link in a private folder, and each module links
+// its pseudo-terminal there, as a udev rule does for a real adapter: unplugging closes the
+// module's line and takes the name away, plugging makes a new module under the same name.
+// Message dialogs are answered with OK and recorded; error boxes are recorded instead of shown.
+
+#include "app/UMainForm.h"
+#include "tools/modsim/ModuleSimulator.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The factory record with transmit channel 1 at `channel1` and the transmit tone code
+// `txTone`: a record whose arrival on screen is plain to see.
+nmct::modsim::Record RecordWith(const char *channel1, const char *txTone = "011");
+
+class ToolRig
+{
+public:
+    static constexpr int PortIndex = 4; // "COM5"
+
+    // A module that answers at once rather than at 9600 baud.
+    static nmct::modsim::Options FastModule();
+
+    explicit ToolRig(nmct::modsim::Options options = FastModule());
+    ~ToolRig();
+    ToolRig(const ToolRig &) = delete;
+    ToolRig &operator=(const ToolRig &) = delete;
+
+    TfrmMain &window() { return *frmMain; }
+    nmct::modsim::ModuleSimulator &module() { return *simulator; }
+    bool Plugged() const { return simulator != nullptr; }
+
+    // The module goes: its line hangs up and the name "COM5" leads nowhere.
+    void Unplug();
+    // A new module appears under the name "COM5".
+    void Plug(nmct::modsim::Options options = FastModule());
+
+    // Commands the module received since the last ForgetWire, as the bytes that made them.
+    std::vector<std::string> Wire() const { return simulator->ReceivedCommands(); }
+    void ForgetWire() { simulator->ClearReceivedCommands(); }
+
+    // Chooses COM5 and clicks OPEN (or CLOSE); returns once the click's handler has ended.
+    void ClickOpen();
+    void Click(QWidget *button);
+
+    QStringList messages; // texts of the message dialogs, in order
+    QStringList errors;   // texts of the error boxes, in order
+
+private:
+    QTemporaryDir folder;
+    std::string linkPath;
+    std::unique_ptr<nmct::modsim::ModuleSimulator> simulator;
+    std::unique_ptr<TfrmMain> frmMain;
+};
