@@ -13,10 +13,11 @@ set(CPACK_PACKAGE_CONTACT "Example Radio Devices <support@example.com>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Network Module Communication Tools: configure a radio transceiver module")
-set(CPACK_PACKAGE_DESCRIPTION [=[A desktop tool for a two-way radio transceiver module attached by a serial port.
-It identifies the module, reads and writes its 16 channels (transmit and receive
-frequency), its sub-audio settings (CTCSS tone or CDCSS code) and its squelch level,
-restores its factory settings and sets its volume.
+set(CPACK_PACKAGE_DESCRIPTION [=[A desktop tool for a two-way radio transceiver module attached to the PC
+by a serial port. It identifies the module, reads and writes its 16 channels
+(transmit and receive frequency), its sub-audio settings (CTCSS tone or CDCSS
+code) and its squelch level, restores its factory settings and sets its
+volume.
 
 The package also holds modsim, a simulator that plays the module on a
 pseudo-terminal, to try the tool without a module.]=])

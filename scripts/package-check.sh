@@ -86,18 +86,16 @@ read -r -a command <<<"$(key Exec | sed 's/ *%[a-zA-Z]//g')"
 [ -x "$usr/bin/${command[0]}" ] || fail "menu command ${command[0]} is not in usr/bin"
 
 # ---- The installed program shows its window ------------------------------------------------
-display=99
-while [ -e "/tmp/.X$display-lock" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids=($!)
-export DISPLAY=:$display
-for _ in $(seq 50); do
-    xwininfo -root >/dev/null 2>&1 && break
+for _ in $(seq 100); do
+    grep -qs '^[0-9]' "$work/display" && break
     sleep 0.1
 done
-xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start on $DISPLAY"
+grep -qs '^[0-9]' "$work/display" || fail "Xvfb did not start"
+display=$(head -n 1 "$work/display")
+export DISPLAY=:$display
 
 # As from the menu: the package's bin folder on the path, the desktop's platform, any folder.
 env -u QT_QPA_PLATFORM -C / PATH="$usr/bin:$PATH" "${command[@]}" >"$work/nmct.log" 2>&1 &
