@@ -11,10 +11,19 @@
 
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 #include <string>
 #include <vector>
+
+// Runs a helper that checks with QVERIFY and QCOMPARE, and ends the test when a check failed.
+#define RIG_CHECKED(call)                                                                         \
+    do {                                                                                          \
+        call;                                                                                     \
+        if (QTest::currentTestFailed())                                                           \
+            return;                                                                               \
+    } while (false)
 
 // The factory record with transmit channel 1 at `channel1` and the transmit tone code
 // `txTone`: a record whose arrival on screen is plain to see.

@@ -1,0 +1,191 @@
+// Long runs: many exchanges back to back against a module that answers at once, and many
+// OPEN/CLOSE cycles. Afterwards the process holds the descriptors and threads it held before,
+// and its resident memory has not grown by a megabyte.
+//
+// The counts come from NMCT_SOAK_EXCHANGES and NMCT_SOAK_CYCLES (scripts/soak.sh runs the full
+// 10 000 and 1 000); without them a short run that suits CI, shorter still under AddressSanitizer,
+// whose freed-memory quarantine also makes the resident size meaningless, so that bound is left
+// to LeakSanitizer there.
+
+#include "ProcessFigures.h"
+#include "ToolRig.h"
+
+#include "app/WindowFonts.h"
+#include "serial/UComm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Each exchange takes at least the 100 ms of quiet that ends a received chunk, each OPEN/CLOSE
+// cycle about 0.75 s (CLOSE waits out an identify on the closed port).
+constexpr int CiExchanges = NMCT_HARDENING_ASAN ? 150 : 500;
+constexpr int CiCycles = NMCT_HARDENING_ASAN ? 15 : 50;
+constexpr int WarmUpExchanges = 40;
+constexpr int WarmUpCycles = 3;
+constexpr long MaxGrowthKiB = 1024;
+
+int CountFromEnvironment(const char *name, int fallback)
+{
+    bool ok = false;
+    const int count = qEnvironmentVariableIntValue(name, &ok);
+    return ok && count > 0 ? count : fallback;
+}
+
+struct Figures
+{
+    int descriptors;
+    int threads;
+    long residentKiB;
+    static Figures Now()
+    {
+        return {figures::Descriptors(), figures::Threads(), figures::ResidentKiB()};
+    }
+};
+
+void CompareHeld(const Figures &after, const Figures &before)
+{
+    QCOMPARE(after.descriptors, before.descriptors);
+    QCOMPARE(after.threads, before.threads);
+    if (!NMCT_HARDENING_ASAN) {
+        QVERIFY2(after.residentKiB - before.residentKiB < MaxGrowthKiB,
+                 qPrintable(QStringLiteral("resident %1 KiB after, %2 KiB before")
+                                .arg(after.residentKiB)
+                                .arg(before.residentKiB)));
+    }
+}
+
+// One parameter operation and what a healthy module makes of it.
+struct Step
+{
+    QPushButton *TfrmMain::*button;
+    const char *message; // empty: none
+    QStringList commands;
+};
+
+// Clicks the step's button and checks its outcome; counts the exchanges it made, identifies of
+// the presence watch included.
+void RunStep(ToolRig &rig, const Step &step, int &exchanges)
+{
+    TfrmMain &w = rig.window();
+    rig.ForgetWire();
+    rig.messages.clear();
+    rig.Click(w.*step.button);
+
+    QStringList commands;
+    for (const std::string &command : rig.Wire()) {
+        ++exchanges;
+        if (command != "AAFAA")
+            commands << QString::fromLatin1(command.substr(0, 5));
+    }
+    QCOMPARE(commands, step.commands);
+    QCOMPARE(rig.messages,
+             *step.message ? QStringList{QString::fromLatin1(step.message)} : QStringList());
+    QCOMPARE(rig.errors, QStringList());
+    QVERIFY((w.*step.button)->isEnabled());
+}
+
+void OpenAndClose(ToolRig &rig)
+{
+    TfrmMain &w = rig.window();
+    rig.ClickOpen();
+    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QVERIFY(w.Link->PortIsOpen());
+    rig.ClickOpen();
+    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
+    QVERIFY(!w.Link->PortIsOpen());
+    QCOMPARE(rig.messages, QStringList());
+    QCOMPARE(rig.errors, QStringList());
+}
+
+} // namespace
+
+class TestSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exchanges();
+    void openCloseCycles();
+};
+
+void TestSoak::exchanges()
+{
+    const int wanted = CountFromEnvironment("NMCT_SOAK_EXCHANGES", CiExchanges);
+    ToolRig rig;
+    TfrmMain &w = rig.window();
+    rig.ClickOpen();
+    QVERIFY(w.DeviceFound);
+
+    const Step steps[] = {
+        {&TfrmMain::btnRead, "", {"AAFA1"}},
+        {&TfrmMain::btnSet, "Successfully set!", {"AAFA3"}},
+        {&TfrmMain::VolSet, "Volume successfully set!", {"AAFA4"}},
+        {&TfrmMain::btnDefault, "Default parameters successfully!", {"AAFA2", "AAFA1"}},
+    };
+    int exchanges = 0;
+    for (std::size_t i = 0; exchanges < WarmUpExchanges; ++i)
+        RIG_CHECKED(RunStep(rig, steps[i % std::size(steps)], exchanges));
+
+    const Figures before = Figures::Now();
+    QElapsedTimer clock;
+    clock.start();
+    exchanges = 0;
+    for (std::size_t i = 0; exchanges < wanted; ++i) {
+        RunStep(rig, steps[i % std::size(steps)], exchanges);
+        if (QTest::currentTestFailed()) {
+            qWarning("failed at step %zu, after %d exchanges", i, exchanges);
+            return;
+        }
+    }
+    const qint64 elapsed = clock.elapsed();
+    const Figures after = Figures::Now();
+    qInfo("%d exchanges in %.1f s (%.1f ms each); %d descriptors and %d threads before and "
+          "%d and %d after; resident %ld KiB before, %ld KiB after (%+ld KiB)",
+          exchanges, double(elapsed) / 1000, double(elapsed) / exchanges, before.descriptors,
+          before.threads, after.descriptors, after.threads, before.residentKiB,
+          after.residentKiB, after.residentKiB - before.residentKiB);
+    CompareHeld(after, before);
+    QVERIFY(w.DeviceFound && w.Link->PortIsOpen());
+}
+
+void TestSoak::openCloseCycles()
+{
+    const int wanted = CountFromEnvironment("NMCT_SOAK_CYCLES", CiCycles);
+    ToolRig rig;
+    for (int i = 0; i < WarmUpCycles; ++i)
+        RIG_CHECKED(OpenAndClose(rig));
+
+    const Figures before = Figures::Now();
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < wanted; ++i) {
+        OpenAndClose(rig);
+        if (QTest::currentTestFailed()) {
+            qWarning("failed at cycle %d", i);
+            return;
+        }
+    }
+    const qint64 elapsed = clock.elapsed();
+    const Figures after = Figures::Now();
+    qInfo("%d OPEN/CLOSE cycles in %.1f s (%.0f ms each); %d descriptors and %d threads before "
+          "and %d and %d after; resident %ld KiB before, %ld KiB after (%+ld KiB)",
+          wanted, double(elapsed) / 1000, double(elapsed) / wanted, before.descriptors,
+          before.threads, after.descriptors, after.threads, before.residentKiB,
+          after.residentKiB, after.residentKiB - before.residentKiB);
+    CompareHeld(after, before);
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    InstallWindowFonts();
+    TestSoak test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_soak.moc"

@@ -1,0 +1,185 @@
+// The module is pulled out while the tool is connected, idle or in the middle of a READ: the
+// presence watch closes the port, a module plugged in again under the same name opens as
+// before, and the tool is left holding exactly the descriptors and threads it held before.
+
+#include "ProcessFigures.h"
+#include "ToolRig.h"
+
+#include "app/FormControls.h"
+#include "app/WindowFonts.h"
+#include "serial/UComm.h"
+#include "widgets/CircleShape.h"
+#include "widgets/FrequencyEdit.h"
+#include "widgets/Selectors.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using nmct::modsim::Faults;
+using nmct::modsim::ReplyFault;
+
+namespace {
+
+const char *const ChannelA = "433.5000";
+const char *const ChannelC = "439.9875";
+
+// The watch ticks every 2 s and its identify waits about half a second.
+constexpr int WatchNoticesMs = 2000 + 510;
+
+struct Held
+{
+    int descriptors;
+    int threads;
+    static Held Now() { return {figures::Descriptors(), figures::Threads()}; }
+};
+
+void CompareHeld(const Held &now, const Held &before, const char *when)
+{
+    QVERIFY2(now.descriptors == before.descriptors && now.threads == before.threads,
+             qPrintable(QStringLiteral("%1: %2 descriptors and %3 threads, %4 and %5 before")
+                            .arg(when)
+                            .arg(now.descriptors)
+                            .arg(now.threads)
+                            .arg(before.descriptors)
+                            .arg(before.threads)));
+}
+
+void VerifyConnected(ToolRig &rig, const char *channel1)
+{
+    TfrmMain &w = rig.window();
+    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
+    QCOMPARE(w.shpLight->BrushColor(), QColor(0, 128, 0));
+    QVERIFY(w.Link->PortIsOpen() && w.Timer1->isActive());
+    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(channel1));
+}
+
+// Waits for the watch to notice the loss and tells how long it took.
+void WaitForWatchToClose(TfrmMain &w, const QElapsedTimer &sinceLoss, qint64 &elapsed)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!w.Link->PortIsOpen(), 2 * WatchNoticesMs);
+    elapsed = sinceLoss.elapsed();
+    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
+    QCOMPARE(w.shpLight->BrushColor(), QColor(128, 128, 128));
+    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    QVERIFY(!w.PortOpened && !w.DeviceFound);
+    QVERIFY(w.cbxComm->isEnabled() && w.btnOpen->isEnabled());
+    QVERIFY(!w.p2->isEnabled() && !w.btnRead->isEnabled());
+}
+
+// While nothing is plugged in, OPEN finds no port; once a module is back, OPEN works again.
+void ReplugAndOpen(ToolRig &rig)
+{
+    TfrmMain &w = rig.window();
+    rig.ClickOpen();
+    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
+    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+
+    rig.Plug();
+    rig.module().SetRecord(RecordWith(ChannelC));
+    rig.ClickOpen();
+    RIG_CHECKED(VerifyConnected(rig, ChannelC));
+    QCOMPARE(rig.Wire(), (std::vector<std::string>{"AAFAA", "AAFA1"}));
+}
+
+} // namespace
+
+class TestUnplug : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void unplugWhileIdle();
+    void unplugWhileReadWaits();
+};
+
+void TestUnplug::unplugWhileIdle()
+{
+    ToolRig rig;
+    TfrmMain &w = rig.window();
+    rig.module().SetRecord(RecordWith(ChannelA));
+    const Held idle = Held::Now();
+    rig.ClickOpen();
+    RIG_CHECKED(VerifyConnected(rig, ChannelA));
+    const Held connected = Held::Now();
+
+    QElapsedTimer sinceLoss;
+    sinceLoss.start();
+    const double cpuAtLoss = figures::CpuSeconds();
+    rig.Unplug();
+    qint64 noticed = 0;
+    RIG_CHECKED(WaitForWatchToClose(w, sinceLoss, noticed));
+    const double cpuUntilNoticed = figures::CpuSeconds() - cpuAtLoss;
+    QVERIFY2(noticed <= WatchNoticesMs + 500, qPrintable(QString::number(noticed)));
+    // A hung-up line must not keep a thread spinning until the watch comes round.
+    QVERIFY2(cpuUntilNoticed < 0.5 * double(noticed) / 1000.0,
+             qPrintable(QString::number(cpuUntilNoticed)));
+    // What was last shown stays on screen.
+    QCOMPARE(w.EdtModel->text(), QString("NM450"));
+    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(ChannelA));
+    QCOMPARE(rig.messages, QStringList());
+    QCOMPARE(rig.errors, QStringList());
+
+    RIG_CHECKED(ReplugAndOpen(rig));
+    CompareHeld(Held::Now(), connected, "connected to the new module");
+    rig.ClickOpen(); // CLOSE
+    QVERIFY(!w.Link->PortIsOpen());
+    CompareHeld(Held::Now(), idle, "closed again");
+    qInfo("unplugged while idle: port closed by the watch after %lld ms, %.3f s CPU meanwhile; "
+          "%d descriptors and %d threads idle, %d and %d connected",
+          noticed, cpuUntilNoticed, idle.descriptors, idle.threads, connected.descriptors,
+          connected.threads);
+}
+
+void TestUnplug::unplugWhileReadWaits()
+{
+    ToolRig rig;
+    TfrmMain &w = rig.window();
+    rig.module().SetRecord(RecordWith(ChannelA));
+    const Held idle = Held::Now();
+    rig.ClickOpen();
+    RIG_CHECKED(VerifyConnected(rig, ChannelA));
+    const Held connected = Held::Now();
+
+    // The reply would come after the wait; the module is pulled out 100 ms into it.
+    Faults late;
+    late.reply = ReplyFault::Late;
+    rig.module().SetFaults(late);
+    QElapsedTimer sinceLoss;
+    bool readWaiting = false;
+    QTimer::singleShot(100, &w, [&] {
+        readWaiting = w.Link->Busy() && !w.btnRead->isEnabled();
+        sinceLoss.start();
+        rig.Unplug();
+    });
+    rig.Click(w.btnRead);
+    QVERIFY(readWaiting);
+    QCOMPARE(rig.messages, QStringList{"Operation failed!"});
+    QCOMPARE(rig.errors, QStringList());
+    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(ChannelA));
+
+    qint64 noticed = 0;
+    RIG_CHECKED(WaitForWatchToClose(w, sinceLoss, noticed));
+    QVERIFY2(noticed <= WatchNoticesMs + 500, qPrintable(QString::number(noticed)));
+    rig.messages.clear();
+
+    RIG_CHECKED(ReplugAndOpen(rig));
+    QCOMPARE(rig.messages, QStringList());
+    CompareHeld(Held::Now(), connected, "connected to the new module");
+    rig.ClickOpen(); // CLOSE
+    CompareHeld(Held::Now(), idle, "closed again");
+    qInfo("unplugged while READ waited: port closed by the watch after %lld ms", noticed);
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    InstallWindowFonts();
+    TestUnplug test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_unplug.moc"
