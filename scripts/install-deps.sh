@@ -6,7 +6,7 @@ set -euo pipefail
 [ "${NMCT_SKIP_DEPS:-0}" = 1 ] && exit 0
 
 packages=(
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config dpkg-dev desktop-file-utils
     qt6-base-dev qt6-base-dev-tools libgl-dev
     xvfb xauth x11-utils imagemagick xdotool
     fonts-wine fonts-wqy-microhei fonts-dejavu-core fonts-liberation
