@@ -4,8 +4,8 @@
 // WaitAny gives the lowest signalled index, so a stop event placed first always wins. A read,
 // write or line-event wait either completes at once or is pending on its record's event.
 //
-// One implementation per platform (port_posix.cpp), chosen by the build; FakePort.h scripts a
-// port for tests. Nothing in this header depends on the platform.
+// One implementation per platform (port_posix.cpp, port_win32.cpp), chosen by the build;
+// FakePort.h scripts a port for tests. Nothing in this header depends on the platform.
 
 #include <atomic>
 #include <condition_variable>
@@ -29,6 +29,7 @@ enum ErrorCode : std::uint32_t
     kErrorSuccess = 0,
     kErrorInvalidHandle = 6,
     kErrorGenFailure = 31,
+    kErrorNotSupported = 50, // a line-event wait on a device that has no line events
     kErrorOperationAborted = 995,
     kErrorIoIncomplete = 996,
     kErrorIoPending = 997,

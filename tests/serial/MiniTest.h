@@ -1,6 +1,7 @@
 #pragma once
 // A tiny test runner for the plain C++ tests: a table of named cases, CHECK macros that stop
-// the case on the first failure, and a closing "N passed, M failed" line.
+// the case on the first failure, Skip for what a platform cannot show (with the reason), and a
+// closing "N passed, M failed" line.
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,17 @@ struct Failure : std::runtime_error
 {
     using std::runtime_error::runtime_error;
 };
+
+// Thrown by Skip: the case cannot be shown on this platform; the reason is printed.
+struct Skipped : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] inline void Skip(const std::string &reason)
+{
+    throw Skipped(reason);
+}
 
 struct Case
 {
@@ -58,18 +70,25 @@ inline int Run(const std::vector<Case> &cases)
 {
     int passed = 0;
     int failed = 0;
+    int skipped = 0;
     for (const auto &c : cases) {
         try {
             c.body();
             ++passed;
             std::printf("PASS %s\n", c.name);
+        } catch (const Skipped &e) {
+            ++skipped;
+            std::printf("SKIP %s\n     %s\n", c.name, e.what());
         } catch (const std::exception &e) {
             ++failed;
             std::printf("FAIL %s\n     %s\n", c.name, e.what());
         }
         std::fflush(stdout);
     }
-    std::printf("%d passed, %d failed\n", passed, failed);
+    if (skipped != 0)
+        std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
+    else
+        std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
 
