@@ -14,6 +14,7 @@ void TReadThread::Execute()
     const std::uint16_t bufferSize = std::max<std::uint16_t>(BufferSize, 1);
     readSize = std::clamp<std::uint16_t>(ReadSize, 1, bufferSize);
     buffer.reset(new (std::nothrow) char[bufferSize]);
+    watchLineEvents = true;
     eventRecord = std::make_unique<port::Overlapped>();
     readRecord = std::make_unique<port::Overlapped>();
     readRecord->event = port::Event::Create(true);
@@ -34,7 +35,7 @@ void TReadThread::Execute()
 void TReadThread::WaitLoop()
 {
     for (;;) {
-        switch (port::WaitAny({CloseEvent, eventRecord->event.get(), readRecord->event.get()})) {
+        switch (WaitForWork()) {
         case 0:
             return;
         case 1:
@@ -52,11 +53,30 @@ void TReadThread::WaitLoop()
     }
 }
 
+// Gives the index in the full wait list (close, line event, read) of what woke the reader.
+int TReadThread::WaitForWork()
+{
+    if (watchLineEvents)
+        return port::WaitAny({CloseEvent, eventRecord->event.get(), readRecord->event.get()});
+    const int woken = port::WaitAny({CloseEvent, readRecord->event.get()});
+    return woken == 1 ? 2 : woken;
+}
+
+// A device that cannot report line events (virtual and emulated ports say so when asked to
+// wait for them) is read without them rather than given up.
+bool TReadThread::StopWatchingLineEvents()
+{
+    watchLineEvents = false;
+    return true;
+}
+
 bool TReadThread::ArmEventWait()
 {
     for (;;) {
         if (CloseEvent->IsSet())
             return false;
+        if (!watchLineEvents)
+            return true;
         const IoResult r = PortHandle->WaitEvent(eventMask, *eventRecord);
         if (r.Ok()) {
             if (!FinishEventWait(false))
@@ -65,6 +85,8 @@ bool TReadThread::ArmEventWait()
         }
         if (r.Error == port::kErrorIoPending)
             return true;
+        if (r.Error == port::kErrorNotSupported)
+            return StopWatchingLineEvents();
         if (r.Error != port::kErrorInvalidHandle)
             PostHangup();
         return false;
@@ -94,6 +116,8 @@ bool TReadThread::FinishEventWait(bool retrieve)
 {
     if (retrieve) {
         const IoResult r = PortHandle->GetResult(*eventRecord, false);
+        if (r.Error == port::kErrorNotSupported)
+            return StopWatchingLineEvents();
         if (!r.Ok()) {
             if (r.Error != port::kErrorInvalidHandle)
                 PostHangup();

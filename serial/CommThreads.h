@@ -44,6 +44,8 @@ protected:
 
 private:
     void WaitLoop();
+    int WaitForWork();
+    bool StopWatchingLineEvents();
     bool ArmEventWait();
     bool ArmRead();
     bool FinishEventWait(bool retrieve);
@@ -57,6 +59,7 @@ private:
     std::unique_ptr<port::Overlapped> eventRecord;
     std::unique_ptr<port::Overlapped> readRecord;
     std::uint32_t eventMask = 0;
+    bool watchLineEvents = true; // false once the device said it has no line events
 };
 
 class TWriteThread final : public port::Thread

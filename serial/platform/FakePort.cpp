@@ -83,6 +83,16 @@ void FakePort::FailIo(std::uint32_t error)
         }
 }
 
+void FakePort::FailEventWaits(std::uint32_t error)
+{
+    std::lock_guard lock(mutex);
+    eventFailure = error;
+    if (eventRecord != nullptr) {
+        Complete(*eventRecord, error, 0);
+        eventRecord = nullptr;
+    }
+}
+
 void FakePort::SetWritesStuck(bool stuck)
 {
     std::lock_guard lock(mutex);
@@ -188,6 +198,8 @@ IoResult FakePort::WaitEvent(std::uint32_t &result, Overlapped &record)
     std::lock_guard lock(mutex);
     if (failure != kErrorSuccess)
         return {failure, 0};
+    if (eventFailure != kErrorSuccess)
+        return {eventFailure, 0};
     Begin(record);
     eventRecord = &record;
     eventMask = &result;

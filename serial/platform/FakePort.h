@@ -25,6 +25,8 @@ public:
     void PushLineEvent(std::uint32_t events, std::uint32_t errorFlags = 0);
     // Pending and later I/O calls fail with this error.
     void FailIo(std::uint32_t error);
+    // The pending and later line-event waits fail with this error; reads and writes go on.
+    void FailEventWaits(std::uint32_t error);
     // Writes stay pending until cancelled, or complete at most `bytes` at a time (0: all).
     void SetWritesStuck(bool stuck);
     void SetWriteChunk(std::uint32_t bytes);
@@ -71,6 +73,7 @@ private:
     std::deque<ReadOutcome> reads;
     std::deque<LineEvent> events;
     std::uint32_t failure = kErrorSuccess;
+    std::uint32_t eventFailure = kErrorSuccess;
     bool writesStuck = false;
     std::uint32_t writeChunk = 0;
     std::string written;
