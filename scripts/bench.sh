@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Builds the benchmarks into build-bench/ and runs them; each prints one table.
+#   scripts/bench.sh            print the tables
+#   scripts/bench.sh --record   also write them, with the machine they came from, to
+#                               bench/RESULTS.md
+# Shorter runs for a quick look: BENCH_IDLE_SECONDS (default 60), BENCH_REPETITIONS (latency,
+# default 10), BENCH_STARTS (start-up, default 10).
+# The window benchmarks run on the X display when there is one, else on an Xvfb started here,
+# else on Qt's offscreen platform.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+record=0
+case "${1:-}" in
+    --record) record=1 ;;
+    "") ;;
+    *) echo "usage: $0 [--record]" >&2; exit 2 ;;
+esac
+
+# ---- Packages: the project's, and Qt's serial port module for the comparison ---------------
+bash scripts/install-deps.sh
+if [ "${NMCT_SKIP_DEPS:-0}" != 1 ] &&
+    ! dpkg-query -W -f='${Status}' qt6-serialport-dev 2>/dev/null | grep -q 'install ok installed'; then
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo_cmd[@]}" apt-get update -q
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends qt6-serialport-dev
+fi
+
+# ---- Build ------------------------------------------------------------------------------
+build=build-bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNMCT_SANITIZE= >/dev/null
+cmake --build "$build" -j2 --target benchmarks
+bin=$build/bench
+
+# ---- Display ----------------------------------------------------------------------------
+xvfb_pid=
+cleanup() {
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
+    display=99
+    while [ -e "/tmp/.X$display-lock" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=:$display
+    for _ in $(seq 50); do
+        xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+fi
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    export QT_QPA_PLATFORM=xcb
+else
+    export QT_QPA_PLATFORM=offscreen
+fi
+export XDG_RUNTIME_DIR=$PWD/$build/runtime
+mkdir -p "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+# ---- Run --------------------------------------------------------------------------------
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+tables=$(mktemp)
+{
+    "$bin/bench_receive"
+    "$bin/bench_latency" "${BENCH_REPETITIONS:-10}"
+    "$bin/bench_startup" "${BENCH_STARTS:-10}"
+    "$bin/bench_idle" "${BENCH_IDLE_SECONDS:-60}"
+} | tee "$tables"
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+[ "$record" = 1 ] || { rm -f "$tables"; exit 0; }
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+{
+    echo "# Benchmark results"
+    echo
+    echo "The latest figures of \`scripts/bench.sh --record\`. Each table says what it measures"
+    echo "and what it is compared with."
+    echo
+    echo "## Machine"
+    echo
+    echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "- CPU: ${cpu:-unknown}, $(nproc) cores available; memory $(free -g | awk '/^Mem:/ {print $2}') GiB"
+    echo "- System: $(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)"
+    echo "- Qt $(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || echo unknown)," \
+        "$(g++ --version | head -1), RelWithDebInfo build"
+    echo "- Window platform: $QT_QPA_PLATFORM$([ -n "$xvfb_pid" ] && echo ' (Xvfb)')"
+    echo "- Load average (1, 5, 15 min) before: $load_before; after: $load_after"
+    echo
+    echo "## Figures"
+    echo
+    cat "$tables"
+} >bench/RESULTS.md
+rm -f "$tables"
+echo "written: bench/RESULTS.md"
