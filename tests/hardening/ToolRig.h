@@ -18,11 +18,11 @@
 #include <vector>
 
 // Runs a helper that checks with QVERIFY and QCOMPARE, and ends the test when a check failed.
-#define RIG_CHECKED(call)                                                                         \
-    do {                                                                                          \
-        call;                                                                                     \
-        if (QTest::currentTestFailed())                                                           \
-            return;                                                                               \
+#define RIG_CHECKED(call)                                                                          \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
     } while (false)
 
 // The factory record with transmit channel 1 at `channel1` and the transmit tone code

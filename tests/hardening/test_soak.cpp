@@ -148,8 +148,8 @@ void TestSoak::exchanges()
     qInfo("%d exchanges in %.1f s (%.1f ms each); %d descriptors and %d threads before and "
           "%d and %d after; resident %ld KiB before, %ld KiB after (%+ld KiB)",
           exchanges, double(elapsed) / 1000, double(elapsed) / exchanges, before.descriptors,
-          before.threads, after.descriptors, after.threads, before.residentKiB,
-          after.residentKiB, after.residentKiB - before.residentKiB);
+          before.threads, after.descriptors, after.threads, before.residentKiB, after.residentKiB,
+          after.residentKiB - before.residentKiB);
     CompareHeld(after, before);
     QVERIFY(w.DeviceFound && w.Link->PortIsOpen());
 }
@@ -176,8 +176,8 @@ void TestSoak::openCloseCycles()
     qInfo("%d OPEN/CLOSE cycles in %.1f s (%.0f ms each); %d descriptors and %d threads before "
           "and %d and %d after; resident %ld KiB before, %ld KiB after (%+ld KiB)",
           wanted, double(elapsed) / 1000, double(elapsed) / wanted, before.descriptors,
-          before.threads, after.descriptors, after.threads, before.residentKiB,
-          after.residentKiB, after.residentKiB - before.residentKiB);
+          before.threads, after.descriptors, after.threads, before.residentKiB, after.residentKiB,
+          after.residentKiB - before.residentKiB);
     CompareHeld(after, before);
 }
 
