@@ -77,8 +77,11 @@ bool TKVComm::SendCommand(const std::string &text)
     replyLength = 0;
 
     comm->SetOutput(text);
+    // On a closed port nothing was sent, so nothing can answer: a chunk read before the port
+    // was closed may still be delivered during this wait, and it is no reply.
+    const bool sent = PortIsOpen();
     for (int check = 0; check < ReplyChecks; ++check) {
-        if (received)
+        if (received && sent)
             return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(CheckIntervalMs);
