@@ -58,6 +58,7 @@ class TestFlood : public QObject
 
 private slots:
     void floodWhileConnected();
+    void closeWhileFlooding();
 };
 
 void TestFlood::floodWhileConnected()
@@ -151,6 +152,42 @@ void TestFlood::floodWhileConnected()
     QTRY_COMPARE_WITH_TIMEOUT(w.EdtModel->text(), QString("NM450"), 3000);
     QCOMPARE(w.EdtVer->text(), QString("V2.13"));
     QVERIFY(w.DeviceFound && w.Link->PortIsOpen());
+}
+
+// CLOSE stops the threads however fast the bytes come, and gives back all it took.
+void TestFlood::closeWhileFlooding()
+{
+    ToolRig rig;
+    TfrmMain &w = rig.window();
+    const int idleDescriptors = figures::Descriptors();
+    const int idleThreads = figures::Threads();
+    rig.ClickOpen();
+    QVERIFY(w.DeviceFound);
+
+    Faults flood;
+    flood.flood = true;
+    rig.module().SetFaults(flood);
+    QTest::qWait(500);
+    QElapsedTimer clock;
+    clock.start();
+    rig.ClickOpen(); // CLOSE
+    const qint64 closeMs = clock.elapsed();
+    QVERIFY(!w.Link->PortIsOpen());
+    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
+    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    // CLOSE waits out an identify on the closed port, half a second.
+    QVERIFY2(closeMs < 1500, qPrintable(QString::number(closeMs)));
+    QCOMPARE(figures::Descriptors(), idleDescriptors);
+    QCOMPARE(figures::Threads(), idleThreads);
+
+    rig.module().SetFaults({});
+    QTest::qWait(QuietMs);
+    rig.ClickOpen();
+    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QCOMPARE(w.EdtModel->text(), QString("NM450"));
+    QCOMPARE(rig.errors, QStringList());
+    QCOMPARE(rig.messages, QStringList());
+    qInfo("CLOSE while flooding took %lld ms", closeMs);
 }
 
 int main(int argc, char *argv[])
