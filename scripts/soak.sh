@@ -29,4 +29,6 @@ cmake --build "$build" -j2 --target test_soak
 export NMCT_SOAK_EXCHANGES=${NMCT_SOAK_EXCHANGES:-10000}
 export NMCT_SOAK_CYCLES=${NMCT_SOAK_CYCLES:-1000}
 export QT_QPA_PLATFORM=offscreen
+# Qt Test ends a test function after 5 minutes unless told otherwise; the full run needs more.
+export QTEST_FUNCTION_TIMEOUT=${QTEST_FUNCTION_TIMEOUT:-7200000}
 "$build/tests/hardening/test_soak"

@@ -176,6 +176,8 @@ void TestFaults::faultyModule_data()
     const QStringList volume{"AAFA4"};
     const QStringList none;
     const QStringList failed{Failed};
+    const QStringList restoreAndRead{"AAFA2", "AAFA1"};
+    const QStringList restoredThenFailed{"Default parameters successfully!", Failed};
     const QString noError;
     const QString nm450 = QStringLiteral("NM450");
     const QByteArray a(ChannelA), b(ChannelB), factory(FactoryChannel1), noise;
@@ -222,16 +224,8 @@ void TestFaults::faultyModule_data()
         {"default, split", Default, Split, restore, failed, noError, true, nm450, a, true},
         {"default, vanish", Default, Vanish, restore, failed, noError, true, nm450, a, true},
         // Restored, then the read-back gets no reply: both are reported, in that order.
-        {"default, then silent",
-         Default,
-         AnswersOnce,
-         {"AAFA2", "AAFA1"},
-         {"Default parameters successfully!", Failed},
-         noError,
-         true,
-         nm450,
-         a,
-         true},
+        {"default, then silent", Default, AnswersOnce, restoreAndRead, restoredThenFailed, noError,
+         true, nm450, a, true},
         {"volume, silent", Volume, Silent, volume, failed, noError, true, nm450, a, true},
         {"volume, garbage", Volume, Garbage, volume, failed, noError, true, nm450, a, true},
         {"volume, short", Volume, Short, volume, failed, noError, true, nm450, a, true},
