@@ -1,5 +1,5 @@
 // Receive path: a 10 MB stream through a pseudo-terminal into TComm with InputLen 340, and the
-// same stream read by Qt's QSerialPort, in one process and one run, alternating, three rounds
+// same stream read by Qt's QSerialPort, in one process and one run, alternating, five rounds
 // each. A writer thread feeds the master side as fast as the pseudo-terminal takes it; its own
 // CPU time is left out, so the CPU figures are the reading side's. Every run checks that the
 // bytes arrived complete and in order.
@@ -266,7 +266,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const int megabytes = argc > 1 ? std::atoi(argv[1]) : 10;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const std::string stream = MakeStream(std::size_t(megabytes) * 1'000'000);
     const std::uint64_t streamHash = HashOf(stream);
 

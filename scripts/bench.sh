@@ -70,7 +70,12 @@ chmod 700 "$XDG_RUNTIME_DIR"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 tables=$(mktemp)
 {
-    "$bin/bench_receive"
+    if [ -x "$bin/bench_receive" ]; then
+        "$bin/bench_receive"
+    else
+        echo "(bench_receive not built: it needs qt6-serialport-dev)"
+        echo
+    fi
     "$bin/bench_latency" "${BENCH_REPETITIONS:-10}"
     "$bin/bench_startup" "${BENCH_STARTS:-10}"
     "$bin/bench_idle" "${BENCH_IDLE_SECONDS:-60}"
