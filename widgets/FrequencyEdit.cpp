@@ -15,7 +15,6 @@
 #include <algorithm>
 
 namespace {
-constexpr int Length = FrequencyEdit::Length;
 constexpr int PointIndex = FrequencyEdit::PointIndex;
 constexpr char EmptyDigit = '0';
 const QByteArray EmptyField = QByteArrayLiteral("000.0000");
