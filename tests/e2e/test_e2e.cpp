@@ -1,7 +1,7 @@
 // The whole tool against the module simulator: OPEN/CLOSE, the presence watch, READ, SET,
 // DEFAULT and "Set Vol ", through real clicks and key presses.
 
-#include "ToolUnderTest.h"
+#include "ToolRig.h"
 
 #include "app/FormControls.h"
 #include "app/WindowFonts.h"
@@ -109,7 +109,7 @@ private slots:
 
 void TestEndToEnd::openIdentifiesAndReads()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
 
@@ -129,7 +129,7 @@ void TestEndToEnd::openIdentifiesAndReads()
 
 void TestEndToEnd::openShowsModuleRecord()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.module().SetRecord(CustomRecord());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
@@ -146,7 +146,7 @@ void TestEndToEnd::openShowsModuleRecord()
 
 void TestEndToEnd::setSendsEditedField()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     tool.module().ClearReceivedCommands();
@@ -171,7 +171,7 @@ void TestEndToEnd::setSendsEditedField()
 
 void TestEndToEnd::readShowsModuleRecord()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     tool.module().SetRecord(CustomRecord());
@@ -186,7 +186,7 @@ void TestEndToEnd::readShowsModuleRecord()
 
 void TestEndToEnd::defaultRestoresAndReadsBack()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.module().SetRecord(CustomRecord());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
@@ -217,7 +217,7 @@ void TestEndToEnd::defaultRestoresAndReadsBack()
 
 void TestEndToEnd::volumeThroughKeyboard()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     tool.module().ClearReceivedCommands();
@@ -272,7 +272,7 @@ void TestEndToEnd::replyJudgement()
     QFETCH(QString, button);
     QFETCH(QString, okText);
     QFETCH(QString, message);
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     Faults faults;
     faults.okText = okText.toStdString();
@@ -287,7 +287,7 @@ void TestEndToEnd::replyJudgement()
 
 void TestEndToEnd::lossClosesPort()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.module().SetRecord(CustomRecord());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
@@ -313,7 +313,7 @@ void TestEndToEnd::lossClosesPort()
 
 void TestEndToEnd::closeWhileConnected()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.module().SetRecord(CustomRecord());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
@@ -346,7 +346,7 @@ void TestEndToEnd::closeWhileConnected()
 
 void TestEndToEnd::setWhileReadWaits()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     tool.module().ClearReceivedCommands();
@@ -369,7 +369,7 @@ void TestEndToEnd::setWhileReadWaits()
 
 void TestEndToEnd::closeWhileExchangeWaits()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     tool.module().SetRecord(CustomRecord());
@@ -393,7 +393,7 @@ void TestEndToEnd::closeWhileExchangeWaits()
 
 void TestEndToEnd::badToneCodeOnRead()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     nmct::modsim::Record record = CustomRecord();
@@ -412,7 +412,7 @@ void TestEndToEnd::badToneCodeOnRead()
 
 void TestEndToEnd::badToneCodeOnOpen()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     Faults bad;
     bad.badToneCode = true;
     tool.module().SetFaults(bad);
@@ -428,7 +428,7 @@ void TestEndToEnd::badToneCodeOnOpen()
 
 void TestEndToEnd::openWithoutDevice()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     TfrmMain &w = tool.window();
     w.cbxComm->setCurrentIndex(6); // COM7: no device behind it
     tool.Click(w.btnOpen);
@@ -443,7 +443,7 @@ void TestEndToEnd::openWithoutDevice()
 
 void TestEndToEnd::openPortHeldElsewhere()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     QProcess holder;
     holder.start("flock", {QString::fromStdString(tool.module().SlavePath()), "sleep", "30"});
     QVERIFY(holder.waitForStarted());
@@ -460,7 +460,7 @@ void TestEndToEnd::openPortHeldElsewhere()
 
 void TestEndToEnd::closingWindowReleasesDevice()
 {
-    ToolUnderTest tool;
+    ToolRig tool;
     tool.ClickOpen();
     QVERIFY(tool.window().Link->PortIsOpen());
     tool.CloseWindow();

@@ -58,6 +58,8 @@ public:
     // Chooses COM5 and clicks OPEN (or CLOSE); returns once the click's handler has ended.
     void ClickOpen();
     void Click(QWidget *button);
+    // Closes the window as the user would, which frees the link.
+    void CloseWindow() { frmMain.reset(); }
 
     QStringList messages; // texts of the message dialogs, in order
     QStringList errors;   // texts of the error boxes, in order
