@@ -278,7 +278,7 @@ void TfrmMain::BuildTonePanel()
     p3 = Place(new BevelPanel(this, FormColor::Panel, Bevel::Raised, Bevel::Lowered), "p3",
                {792, 192, 169, 201});
 
-    struct CheckSpec
+    struct CheckRow
     {
         QCheckBox *TfrmMain::*member;
         const char *name;
@@ -286,21 +286,20 @@ void TfrmMain::BuildTonePanel()
         const char *caption;
         bool checked;
     };
-    const CheckSpec checks[] = {
+    const CheckRow checks[] = {
         {&TfrmMain::CheckBox1, "CheckBox1", {8, 16, 81, 17}, "TX CTCS", true},
         {&TfrmMain::CheckBox2, "CheckBox2", {8, 49, 81, 17}, "TX CDCS", false},
         {&TfrmMain::CheckBox3, "CheckBox3", {8, 92, 81, 17}, "RX CTCS", true},
         {&TfrmMain::CheckBox4, "CheckBox4", {8, 120, 81, 17}, "RX CDCS", false},
     };
-    for (const CheckSpec &spec : checks) {
-        auto *box =
-            Place(new QCheckBox(QString::fromLatin1(spec.caption), p3), spec.name, spec.place);
-        box->setChecked(spec.checked);
-        this->*spec.member = box;
+    for (const CheckRow &row : checks) {
+        auto *box = Place(new QCheckBox(QString::fromLatin1(row.caption), p3), row.name, row.place);
+        box->setChecked(row.checked);
+        this->*row.member = box;
     }
 
     const QFont toneFont = WindowFont(Face::TimesNewRoman, SmallTextHeight);
-    struct SelectorSpec
+    struct SelectorRow
     {
         CompletingComboBox *TfrmMain::*member;
         const char *name;
@@ -309,7 +308,7 @@ void TfrmMain::BuildTonePanel()
         int selected;
         const QFont *font; // null: the window's
     };
-    const SelectorSpec selectors[] = {
+    const SelectorRow selectors[] = {
         {&TfrmMain::CbxTxCT, "CbxTxCT", {96, 11, 61, 23}, TxCtcssItems(), 0, &toneFont},
         {&TfrmMain::CbxTxCD, "CbxTxCD", {96, 43, 61, 23}, CdcssItems(), 0, &toneFont},
         {&TfrmMain::CbxRxCT, "CbxRxCT", {96, 87, 61, 23}, RxCtcssItems(), 0, &toneFont},
@@ -317,13 +316,13 @@ void TfrmMain::BuildTonePanel()
         {&TfrmMain::CbxSQ, "CbxSQ", {96, 161, 61, 24}, NumberItems(8), 0, nullptr},
         {&TfrmMain::CbxVol, "CbxVol", {96, 201, 61, 24}, NumberItems(4), 2, nullptr},
     };
-    for (const SelectorSpec &spec : selectors) {
-        auto *box = Place(new CompletingComboBox(p3), spec.name, spec.place);
-        if (spec.font)
-            box->setFont(*spec.font);
-        AddItems(box, spec.items);
-        box->setCurrentIndex(spec.selected);
-        this->*spec.member = box;
+    for (const SelectorRow &row : selectors) {
+        auto *box = Place(new CompletingComboBox(p3), row.name, row.place);
+        if (row.font)
+            box->setFont(*row.font);
+        AddItems(box, row.items);
+        box->setCurrentIndex(row.selected);
+        this->*row.member = box;
     }
 
     // Two separator lines of 39 dashes, and the squelch caption.

@@ -18,7 +18,7 @@ enum class Takes
 
 using Apply = void (*)(CommandLine &, std::optional<std::string_view> value);
 
-struct OptionSpec
+struct OptionRule
 {
     std::string_view name;
     Takes takes;
@@ -55,7 +55,7 @@ void SetReplyFault(CommandLine &line, ReplyFault fault)
     line.options.faults.reply = fault;
 }
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRule kOptions[] = {
     {"--help", Takes::Nothing, [](CommandLine &l, auto) { l.help = true; }},
     {"-h", Takes::Nothing, [](CommandLine &l, auto) { l.help = true; }},
     {"--verbose", Takes::Nothing, [](CommandLine &l, auto) { l.verbose = true; }},
@@ -107,11 +107,11 @@ constexpr OptionSpec kOptions[] = {
     {"--flood", Takes::Nothing, [](CommandLine &l, auto) { l.options.faults.flood = true; }},
 };
 
-const OptionSpec *FindOption(std::string_view name)
+const OptionRule *FindOption(std::string_view name)
 {
-    for (const OptionSpec &spec : kOptions) {
-        if (spec.name == name) {
-            return &spec;
+    for (const OptionRule &rule : kOptions) {
+        if (rule.name == name) {
+            return &rule;
         }
     }
     return nullptr;
@@ -131,20 +131,20 @@ CommandLine ParseCommandLine(const std::vector<std::string> &arguments)
             value = argument.substr(equals + 1);
         }
 
-        const OptionSpec *spec = FindOption(name);
-        if (spec == nullptr) {
+        const OptionRule *rule = FindOption(name);
+        if (rule == nullptr) {
             throw std::invalid_argument("unknown option '" + std::string(argument) + "'");
         }
-        if (spec->takes == Takes::Nothing && value) {
+        if (rule->takes == Takes::Nothing && value) {
             throw std::invalid_argument(std::string(name) + " takes no value");
         }
-        if (spec->takes == Takes::Value && !value) {
+        if (rule->takes == Takes::Value && !value) {
             if (i + 1 >= arguments.size()) {
                 throw std::invalid_argument(std::string(name) + " needs a value");
             }
             value = arguments[++i];
         }
-        spec->apply(line, value);
+        rule->apply(line, value);
     }
     return line;
 }
