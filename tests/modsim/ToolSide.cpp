@@ -111,22 +111,6 @@ std::vector<std::string> Bursts(const std::vector<Chunk> &chunks, std::chrono::m
     return bursts;
 }
 
-std::string Printable(std::string_view bytes)
-{
-    std::string text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
-            text += c;
-        } else {
-            std::array<char, 5> hex{};
-            std::snprintf(hex.data(), hex.size(), "\\x%02X", byte);
-            text += hex.data();
-        }
-    }
-    return text;
-}
-
 namespace {
 
 struct Case

@@ -2,6 +2,8 @@
 // The tool's end of the line for the simulator's tests, plus a very small test runner that
 // closes with "N passed, M failed".
 
+#include "Module.h"
+
 #include <chrono>
 #include <functional>
 #include <sstream>
@@ -53,7 +55,7 @@ std::string Joined(const std::vector<Chunk> &chunks);
 // Bytes that arrived together: a new burst starts after a silence longer than `gap`.
 std::vector<std::string> Bursts(const std::vector<Chunk> &chunks, std::chrono::milliseconds gap);
 
-std::string Printable(std::string_view bytes);
+using nmct::modsim::Printable;
 
 // ---- runner ----
 

@@ -1,6 +1,8 @@
 #include "Module.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <utility>
 
 namespace nmct::modsim {
@@ -92,6 +94,22 @@ std::optional<std::string> Module::Answer(const Command &command)
         break;
     }
     return std::nullopt;
+}
+
+std::string Printable(std::string_view bytes)
+{
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            text += c;
+        } else {
+            std::array<char, 5> hex{};
+            std::snprintf(hex.data(), hex.size(), "\\x%02X", byte);
+            text += hex.data();
+        }
+    }
+    return text;
 }
 
 } // namespace nmct::modsim

@@ -74,4 +74,7 @@ private:
     std::string volume_ = "2";
 };
 
+// The bytes as text for logs and messages: printable ASCII as it is, every other byte as \xHH.
+std::string Printable(std::string_view bytes);
+
 } // namespace nmct::modsim

@@ -53,22 +53,6 @@ std::optional<Clock::time_point> Earliest(std::optional<Clock::time_point> a,
     return a ? a : b;
 }
 
-std::string Printable(const std::string &bytes)
-{
-    std::string text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
-            text += c;
-        } else {
-            std::array<char, 5> hex{};
-            std::snprintf(hex.data(), hex.size(), "\\x%02X", byte);
-            text += hex.data();
-        }
-    }
-    return text;
-}
-
 // One piece of output on its way to the line. It starts no earlier than `notBefore` and no
 // earlier than `gap` after the previous piece ended.
 struct Pending
