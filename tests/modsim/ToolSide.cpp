@@ -4,7 +4,6 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <iostream>
 #include <system_error>
 
 #include <fcntl.h>
@@ -37,7 +36,7 @@ Clock::time_point ToolSide::Send(std::string_view bytes)
 {
     const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
     if (n != static_cast<ssize_t>(bytes.size())) {
-        throw Failure("short write to the line");
+        throw minitest::Failure("short write to the line");
     }
     return Clock::now();
 }
@@ -109,54 +108,6 @@ std::vector<std::string> Bursts(const std::vector<Chunk> &chunks, std::chrono::m
         bursts.back() += chunks[i].bytes;
     }
     return bursts;
-}
-
-namespace {
-
-struct Case
-{
-    std::string name;
-    std::function<void()> body;
-};
-
-std::vector<Case> &Cases()
-{
-    static std::vector<Case> cases;
-    return cases;
-}
-
-} // namespace
-
-void Fail(const char *file, int line, const std::string &what)
-{
-    throw Failure(std::string(file) + ":" + std::to_string(line) + ": " + what);
-}
-
-void AddCase(std::string name, std::function<void()> body)
-{
-    Cases().push_back({std::move(name), std::move(body)});
-}
-
-int RunAll()
-{
-    int passed = 0;
-    int failed = 0;
-    for (const Case &c : Cases()) {
-        const Clock::time_point start = Clock::now();
-        try {
-            c.body();
-            ++passed;
-            std::cout << "PASS " << c.name << " ("
-                      << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
-                             .count()
-                      << " ms)" << std::endl;
-        } catch (const std::exception &error) {
-            ++failed;
-            std::cout << "FAIL " << c.name << ": " << error.what() << std::endl;
-        }
-    }
-    std::cout << passed << " passed, " << failed << " failed" << std::endl;
-    return failed == 0 ? 0 : 1;
 }
 
 } // namespace modsim_test

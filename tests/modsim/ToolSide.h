@@ -1,13 +1,10 @@
 #pragma once
-// The tool's end of the line for the simulator's tests, plus a very small test runner that
-// closes with "N passed, M failed".
+// The tool's end of the line for the simulator's tests.
 
+#include "MiniTest.h"
 #include "Module.h"
 
 #include <chrono>
-#include <functional>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,43 +52,4 @@ std::string Joined(const std::vector<Chunk> &chunks);
 // Bytes that arrived together: a new burst starts after a silence longer than `gap`.
 std::vector<std::string> Bursts(const std::vector<Chunk> &chunks, std::chrono::milliseconds gap);
 
-using nmct::modsim::Printable;
-
-// ---- runner ----
-
-struct Failure : std::runtime_error
-{
-    using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void Fail(const char *file, int line, const std::string &what);
-
-void AddCase(std::string name, std::function<void()> body);
-int RunAll();
-
-template <typename A, typename B>
-void CheckEqual(const A &actual, const B &expected, const char *text, const char *file, int line)
-{
-    if (!(actual == expected)) {
-        std::ostringstream message;
-        if constexpr (std::is_convertible_v<A, std::string_view>) {
-            message << text << ": got \"" << Printable(actual) << "\", expected \""
-                    << Printable(expected) << '"';
-        } else {
-            message << text << ": got " << actual << ", expected " << expected;
-        }
-        Fail(file, line, message.str());
-    }
-}
-
 } // namespace modsim_test
-
-#define CHECK(condition)                                                                           \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            ::modsim_test::Fail(__FILE__, __LINE__, #condition);                                   \
-        }                                                                                          \
-    } while (false)
-
-#define CHECK_EQ(actual, expected)                                                                 \
-    ::modsim_test::CheckEqual((actual), (expected), #actual, __FILE__, __LINE__)

@@ -24,6 +24,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::vector<minitest::Case> cases;
+
+void AddCase(std::string name, std::function<void()> body)
+{
+    cases.push_back({std::move(name), std::move(body)});
+}
+
 // The factory record as the module sends it, written out by hand.
 const std::string kFactoryRecord = "AA"
                                    "450.1250,450.1250,451.1250,451.1250,452.1250,452.1250,"
@@ -609,5 +616,6 @@ int main()
     AddLineCases();
     AddLifetimeCases();
     AddCommandLineCases();
-    return RunAll();
+    minitest::TextShown() = Printable;
+    return minitest::Run(cases);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// A tiny test runner for the plain C++ tests: a table of named cases, CHECK macros that stop
-// the case on the first failure, Skip for what a platform cannot show (with the reason), and a
-// closing "N passed, M failed" line.
+// The runner for the plain C++ tests (no Qt): a table of named cases, CHECK macros that stop
+// the case on the first failure, Skip for what a platform cannot show (with the reason), each
+// case's time, and a closing "N passed, M failed" line.
 
 #include <chrono>
 #include <cstdio>
@@ -9,7 +9,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace minitest {
@@ -32,9 +34,26 @@ struct Skipped : std::runtime_error
 
 struct Case
 {
-    const char *name;
+    std::string name;
     std::function<void()> body;
 };
+
+// How text appears in a failure message; a test whose texts hold control bytes sets its own.
+inline std::function<std::string(std::string_view)> &TextShown()
+{
+    static std::function<std::string(std::string_view)> shown = [](std::string_view text) {
+        return std::string(text);
+    };
+    return shown;
+}
+
+template <typename T> void Show(std::ostream &out, const T &value)
+{
+    if constexpr (std::is_convertible_v<const T &, std::string_view>)
+        out << '"' << TextShown()(value) << '"';
+    else
+        out << value;
+}
 
 inline void Fail(const char *file, int line, const std::string &what)
 {
@@ -50,7 +69,10 @@ void CheckEqual(const A &actual, const B &expected, const char *a, const char *b
     if (actual == expected)
         return;
     std::ostringstream text;
-    text << a << " == " << b << " failed: got " << actual << ", expected " << expected;
+    text << a << " == " << b << " failed: got ";
+    Show(text, actual);
+    text << ", expected ";
+    Show(text, expected);
     Fail(file, line, text.str());
 }
 
@@ -72,16 +94,20 @@ inline int Run(const std::vector<Case> &cases)
     int failed = 0;
     int skipped = 0;
     for (const auto &c : cases) {
+        const auto start = std::chrono::steady_clock::now();
         try {
             c.body();
             ++passed;
-            std::printf("PASS %s\n", c.name);
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+            std::printf("PASS %s (%lld ms)\n", c.name.c_str(),
+                        static_cast<long long>(took.count()));
         } catch (const Skipped &e) {
             ++skipped;
-            std::printf("SKIP %s\n     %s\n", c.name, e.what());
+            std::printf("SKIP %s\n     %s\n", c.name.c_str(), e.what());
         } catch (const std::exception &e) {
             ++failed;
-            std::printf("FAIL %s\n     %s\n", c.name, e.what());
+            std::printf("FAIL %s\n     %s\n", c.name.c_str(), e.what());
         }
         std::fflush(stdout);
     }
