@@ -220,12 +220,13 @@ void TComm::StartPort()
         portOpenError = "This serial port already opened";
         return;
     }
-    auto handle = port::OpenDevice(kDevicePrefix + commName);
+    auto handle = port::OpenDevice(kDevicePrefix + commName, &lastOpenFailure);
     if (!handle) {
         portOpenError = "Error opening serial port";
         throw ECommsError(portOpenError);
     }
     if (!handle->IsCommHandle()) {
+        lastOpenFailure = {port::OpenFailureKind::NotSerialDevice, commName, "not a serial device"};
         portOpenError = "File handle is not a comm handle ";
         return;
     }

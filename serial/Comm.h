@@ -85,6 +85,9 @@ public:
     std::uint8_t CommPort() const { return commPort; }
     void SetCommPort(std::uint8_t port);
     const std::string &PortOpenError() const { return portOpenError; }
+    // The system's reason when the last StartPort could not open the device; cleared by an open
+    // that succeeds.
+    const port::OpenFailure &LastOpenFailure() const { return lastOpenFailure; }
     const std::string &Output() const { return output; }
     void SetOutput(const std::string &text);
     std::uint16_t InputLen() const { return inputLen; }
@@ -210,6 +213,7 @@ private:
 
     std::uint8_t commPort = 1;
     std::string portOpenError;
+    port::OpenFailure lastOpenFailure;
     std::string output;
     std::uint16_t inBufferSize = 2048;
     std::uint16_t inputLen = 1;

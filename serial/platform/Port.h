@@ -190,8 +190,26 @@ using DeviceResolver = std::function<std::string(const std::string &name)>;
 DeviceResolver SetDeviceResolver(DeviceResolver resolver);
 std::string ResolveDevice(const std::string &name);
 
-// Opens "\\.\" + name exclusively. Null when the device cannot be opened.
-std::unique_ptr<Port> OpenDevice(const std::string &deviceName);
+// Why an open failed, in the system's terms, for a caller to show beside its own message.
+enum class OpenFailureKind
+{
+    None,
+    NoSuchDevice,
+    AccessDenied,
+    Busy, // open or locked by another program
+    NotSerialDevice,
+    Other
+};
+struct OpenFailure
+{
+    OpenFailureKind kind = OpenFailureKind::None;
+    std::string device;     // the path or name that was opened
+    std::string systemText; // the system's own words
+};
+
+// Opens "\\.\" + name exclusively. Null when the device cannot be opened; then `failure`, if
+// given, says why (it is reset on success).
+std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure = nullptr);
 
 enum class ThreadPriority
 {

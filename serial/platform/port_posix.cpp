@@ -893,31 +893,66 @@ std::string ResolveDevice(const std::string &name)
     return Resolver() ? Resolver()(name) : DefaultResolve(name);
 }
 
-std::unique_ptr<Port> OpenDevice(const std::string &deviceName)
+namespace {
+
+OpenFailureKind KindOf(int error)
 {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return OpenFailureKind::NoSuchDevice;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return OpenFailureKind::AccessDenied;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return OpenFailureKind::Busy;
+    case ENOTTY:
+        return OpenFailureKind::NotSerialDevice;
+    default:
+        return OpenFailureKind::Other;
+    }
+}
+
+std::unique_ptr<Port> Failed(OpenFailure *failure, const std::string &path, int error)
+{
+    if (failure != nullptr)
+        *failure = {KindOf(error), path, std::strerror(error)};
+    return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
+{
+    if (failure != nullptr)
+        *failure = {};
     static const std::string kPrefix = "\\\\.\\";
     std::string name = deviceName;
     if (name.rfind(kPrefix, 0) == 0)
         name.erase(0, kPrefix.size());
     const std::string path = ResolveDevice(name);
     if (path.empty())
-        return nullptr;
+        return Failed(failure, name, ENOENT);
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return nullptr;
+        return Failed(failure, path, errno);
     // TIOCEXCL keeps other users out but not root; the lock covers every process.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return nullptr;
+        return Failed(failure, path, error);
     }
     if (::isatty(fd))
         ::ioctl(fd, TIOCEXCL);
     auto port = std::make_unique<PosixPort>(fd);
     if (!port->Init())
-        return nullptr;
+        return Failed(failure, path, errno != 0 ? errno : EAGAIN);
     return port;
 }
 

@@ -398,22 +398,62 @@ std::string ResolveDevice(const std::string &name)
     return Resolver() ? Resolver()(name) : name;
 }
 
-std::unique_ptr<Port> OpenDevice(const std::string &deviceName)
+namespace {
+
+OpenFailureKind KindOf(DWORD error)
 {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+        return OpenFailureKind::NoSuchDevice;
+    case ERROR_ACCESS_DENIED:
+        return OpenFailureKind::AccessDenied; // also what an open held by another program gives
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return OpenFailureKind::Busy;
+    default:
+        return OpenFailureKind::Other;
+    }
+}
+
+std::string SystemText(DWORD error)
+{
+    char text[512] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, error, 0, text, sizeof text, nullptr);
+    std::string s(text, n);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+        s.pop_back();
+    return s.empty() ? "error " + std::to_string(error) : s;
+}
+
+} // namespace
+
+std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
+{
+    if (failure != nullptr)
+        *failure = {};
     const std::string prefix = kDevicePrefix;
     std::string name = deviceName;
     if (name.rfind(prefix, 0) == 0)
         name.erase(0, prefix.size());
     const std::string resolved = ResolveDevice(name);
-    if (resolved.empty())
-        return nullptr;
     // A resolver may give a full device path of its own.
     const std::string path = resolved.rfind("\\\\", 0) == 0 ? resolved : prefix + resolved;
     const HANDLE h =
-        ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+        resolved.empty()
+            ? INVALID_HANDLE_VALUE
+            : ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = resolved.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError();
+        if (failure != nullptr)
+            *failure = {KindOf(error), path, SystemText(error)};
         return nullptr;
+    }
     return std::make_unique<Win32Port>(h);
 }
 

@@ -14,6 +14,8 @@
 #include "Comm.h"
 #include "PtyPair.h"
 
+Q_DECLARE_METATYPE(port::OpenFailureKind)
+
 class TestSerial : public QObject
 {
     Q_OBJECT
@@ -128,8 +130,11 @@ void TestSerial::openFailures_data()
     QTest::addColumn<bool>("regularFile");
     QTest::addColumn<bool>("raises");
     QTest::addColumn<QString>("error");
-    QTest::newRow("no such device") << false << true << "Error opening serial port";
-    QTest::newRow("not a terminal") << true << false << "File handle is not a comm handle ";
+    QTest::addColumn<port::OpenFailureKind>("reason");
+    QTest::newRow("no such device")
+        << false << true << "Error opening serial port" << port::OpenFailureKind::NoSuchDevice;
+    QTest::newRow("not a terminal") << true << false << "File handle is not a comm handle "
+                                    << port::OpenFailureKind::NotSerialDevice;
 }
 
 void TestSerial::openFailures()
@@ -137,6 +142,7 @@ void TestSerial::openFailures()
     QFETCH(bool, regularFile);
     QFETCH(bool, raises);
     QFETCH(QString, error);
+    QFETCH(port::OpenFailureKind, reason);
     char file[] = "/tmp/nmct-serial-XXXXXX";
     if (regularFile) {
         const int fd = mkstemp(file);
@@ -158,6 +164,14 @@ void TestSerial::openFailures()
     QCOMPARE(raised, raises);
     QVERIFY(!comm->PortOpen());
     QCOMPARE(QString::fromStdString(comm->PortOpenError()), error);
+    QCOMPARE(comm->LastOpenFailure().kind, reason);
+    QVERIFY(!comm->LastOpenFailure().systemText.empty());
+    if (!regularFile)
+        QCOMPARE(comm->LastOpenFailure().device, std::string("/nonexistent/device"));
+    // An open that succeeds forgets the reason.
+    MapCom7To(pty->path);
+    comm->StartPort();
+    QCOMPARE(comm->LastOpenFailure().kind, port::OpenFailureKind::None);
 }
 
 void TestSerial::sameDeviceTwice()
@@ -167,6 +181,8 @@ void TestSerial::sameDeviceTwice()
     second.SetCommPort(7);
     QVERIFY_THROWS_EXCEPTION(ECommsError, second.StartPort());
     QVERIFY(!second.PortOpen());
+    QCOMPARE(second.LastOpenFailure().kind, port::OpenFailureKind::Busy);
+    QCOMPARE(second.LastOpenFailure().device, pty->path);
     QVERIFY(comm->PortOpen());
 }
 
