@@ -47,6 +47,19 @@ bool TKVComm::OpenPort(int portNumber)
     if (PortIsOpen())
         ClosePort();
     comm->SetCommPort(static_cast<std::uint8_t>(portNumber));
+    return StartPort();
+}
+
+bool TKVComm::OpenPort(const std::string &portName)
+{
+    if (PortIsOpen())
+        ClosePort();
+    comm->SetCommName(portName);
+    return StartPort();
+}
+
+bool TKVComm::StartPort()
+{
     try {
         comm->StartPort();
     } catch (...) {

@@ -30,6 +30,8 @@ public:
 
     // True only when the port is open afterwards; the component's error text is not shown.
     bool OpenPort(int portNumber);
+    // The same for a port name: "COM3", or a device path such as "/dev/ttyUSB0".
+    bool OpenPort(const std::string &portName);
     void ClosePort();
     bool PortIsOpen() const;
 
@@ -49,6 +51,7 @@ public:
     TComm &Comm() { return *comm; }
 
 private:
+    bool StartPort();
     bool HasReply() const { return received && replyLength != 0; }
 
     std::unique_ptr<TComm> comm;

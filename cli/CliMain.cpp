@@ -1,0 +1,291 @@
+#include "CliMain.h"
+
+#include <QSaveFile>
+
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+#include "PortList.h"
+#include "platform/Port.h"
+#include "protocol/ParamFile.h"
+#include "serial/UComm.h"
+#include "session/ModuleSession.h"
+
+namespace cli {
+
+namespace {
+
+constexpr std::size_t LargestFile = 1 << 20; // far more than any parameter file
+const char *const Program = "nmct-cli";
+const char *const HighestVolume = "4";
+
+const char *const Help = R"(Usage: nmct-cli [--port PORT] COMMAND [ARGUMENTS]
+
+Reads, writes and checks a radio module on a serial port, as the window does,
+and keeps its settings in a parameter file (plain text; see "read").
+
+Commands:
+  ports           list the port names (COM1, ...) and the devices they open here,
+                  and the serial adapters attached
+  detect          show the module's model and version
+  read [FILE]     read the module's settings into FILE (or print them)
+  write FILE      write FILE's settings into the module, then read them back
+                  and compare; --no-verify skips the check
+  verify FILE     read the module and list every setting that differs from FILE
+  default         restore the module's factory settings
+  volume N        set the volume, 0 to 4
+
+Options:
+  --port PORT     COMn (as the window names ports) or a device path such as
+                  /dev/ttyUSB0; default: $NMCT_PORT
+  --no-verify     with write: do not read back
+  -h, --help      this text
+
+FILE "-" is standard input or output. Nothing is sent from a file with an
+error: every line is checked first.
+
+Exit status: 0 done, 2 bad arguments, 3 file error, 4 no module on the port,
+5 the module differs from the file, 6 the module did not complete the command.
+
+Example, a batch of modules on one adapter:
+  nmct-cli --port COM3 read site.nmct          # from the module you set up
+  nmct-cli --port COM3 write site.nmct         # into each of the others
+)";
+
+struct Arguments
+{
+    std::string port;
+    bool verify = true;
+    std::string command;
+    std::vector<std::string> operands;
+};
+
+class Failure
+{
+public:
+    Failure(int status, std::string message) : status(status), message(std::move(message)) {}
+    int status;
+    std::string message;
+};
+
+std::optional<Arguments> Parse(const std::vector<std::string> &arguments, std::ostream &out)
+{
+    Arguments parsed;
+    if (const char *port = std::getenv("NMCT_PORT"))
+        parsed.port = port;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "-h" || argument == "--help") {
+            out << Help;
+            return std::nullopt;
+        }
+        if (argument == "--port") {
+            if (i + 1 == arguments.size())
+                throw Failure(BadArguments, "--port needs a port name, e.g. --port COM3");
+            parsed.port = arguments[++i];
+        } else if (argument.rfind("--port=", 0) == 0) {
+            parsed.port = argument.substr(7);
+        } else if (argument == "--no-verify") {
+            parsed.verify = false;
+        } else if (argument.size() > 1 && argument[0] == '-' && argument != "-") {
+            throw Failure(BadArguments, "unknown option '" + argument + "' (see --help)");
+        } else if (parsed.command.empty()) {
+            parsed.command = argument;
+        } else {
+            parsed.operands.push_back(argument);
+        }
+    }
+    if (parsed.command.empty())
+        throw Failure(BadArguments, "no command given (see --help)");
+    return parsed;
+}
+
+void ExpectOperands(const Arguments &arguments, std::size_t least, std::size_t most,
+                    const char *usage)
+{
+    if (arguments.operands.size() < least || arguments.operands.size() > most)
+        throw Failure(BadArguments, "usage: nmct-cli [--port PORT] " + std::string(usage));
+    if (!arguments.verify && arguments.command != "write")
+        throw Failure(BadArguments, "--no-verify goes with write only");
+}
+
+ModuleSettings LoadFile(const std::string &path)
+{
+    std::string text;
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else {
+        std::ifstream file(path, std::ios::binary);
+        if (!file)
+            throw Failure(FileError, path + ": cannot be opened for reading");
+        text.assign(std::istreambuf_iterator<char>(file), {});
+    }
+    if (text.size() > LargestFile)
+        throw Failure(FileError, path + ": too large for a parameter file");
+    const SettingsResult result = ReadParamFile(text);
+    if (!result.Ok()) {
+        std::string message = path + ": not sent, the file has errors:";
+        for (const std::string &error : result.errors)
+            message += "\n  " + error;
+        throw Failure(FileError, message);
+    }
+    return result.settings;
+}
+
+void SaveFile(const std::string &path, const std::string &text, std::ostream &out)
+{
+    if (path == "-") {
+        out << text;
+        return;
+    }
+    // Written whole or not at all: a failed run never leaves half a file in version control.
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit())
+        throw Failure(FileError,
+                      path + ": cannot be written (" + file.errorString().toStdString() + ")");
+}
+
+// Everything that talks to the module; messages name the port and what the user gave.
+class ModuleCommands
+{
+public:
+    ModuleCommands(const std::string &port, std::ostream &out) : port(port), out(out)
+    {
+        if (port.empty())
+            throw Failure(BadArguments, "no port given: use --port COMn or --port /dev/..., or "
+                                        "set NMCT_PORT");
+    }
+
+    IdentifyReply Connect()
+    {
+        const IdentifyResult found = session.Open(port);
+        if (found.result != StepResult::Ok)
+            throw Failure(NoModule, Where() + ": no module: " + Describe(found.result));
+        return found.identity;
+    }
+
+    ModuleSettings ReadSettings()
+    {
+        const ReadResult read = session.Read();
+        Check(read.result, "reading the settings");
+        const SettingsResult settings = SettingsFromRecord(read.record);
+        if (!settings.Ok())
+            throw Failure(OperationFailed, Where() + ": the module's settings cannot be shown: " +
+                                               settings.errors.front());
+        return settings.settings;
+    }
+
+    void Check(StepResult result, const char *what)
+    {
+        if (result != StepResult::Ok)
+            throw Failure(OperationFailed, Where() + ": " + what + " failed: " + Describe(result));
+    }
+
+    int Verify(const ModuleSettings &file, const std::string &path)
+    {
+        const std::vector<std::string> differences = SettingsDifferences(file, ReadSettings());
+        for (const std::string &difference : differences)
+            out << difference << "\n";
+        if (differences.empty())
+            return Success;
+        throw Failure(VerifyMismatch, Where() + ": the module differs from " + path + " in " +
+                                          std::to_string(differences.size()) + " settings");
+    }
+
+    ModuleSession &Session() { return session; }
+
+private:
+    std::string Where() const
+    {
+        const std::string device = port::ResolveDevice(port);
+        return device == port ? port : port + " (" + device + ")";
+    }
+
+    std::string port;
+    std::ostream &out;
+    TKVComm link;
+    ModuleSession session{link};
+};
+
+int Run(const Arguments &arguments, std::ostream &out)
+{
+    const std::string &command = arguments.command;
+    if (command == "ports") {
+        ExpectOperands(arguments, 0, 0, "ports");
+        ListPorts(out);
+        return Success;
+    }
+    if (command == "detect") {
+        ExpectOperands(arguments, 0, 0, "detect");
+        ModuleCommands module(arguments.port, out);
+        const IdentifyReply identity = module.Connect();
+        out << "model " << identity.model << "\nversion " << identity.version << "\n";
+        return Success;
+    }
+    if (command == "read") {
+        ExpectOperands(arguments, 0, 1, "read [FILE]");
+        ModuleCommands module(arguments.port, out);
+        module.Connect();
+        const std::string text = WriteParamFile(module.ReadSettings());
+        SaveFile(arguments.operands.empty() ? "-" : arguments.operands[0], text, out);
+        return Success;
+    }
+    if (command == "write" || command == "verify") {
+        ExpectOperands(arguments, 1, 1,
+                       command == "write" ? "write [--no-verify] FILE" : "verify FILE");
+        const std::string &path = arguments.operands[0];
+        // The file is checked whole before the port is touched.
+        const ModuleSettings settings = LoadFile(path);
+        ModuleCommands module(arguments.port, out);
+        module.Connect();
+        if (command == "write") {
+            module.Check(module.Session().Set(SetValuesFromSettings(settings)), "writing");
+            if (!arguments.verify)
+                return Success;
+        }
+        return module.Verify(settings, path);
+    }
+    if (command == "default") {
+        ExpectOperands(arguments, 0, 0, "default");
+        ModuleCommands module(arguments.port, out);
+        module.Connect();
+        module.Check(module.Session().RestoreDefaults(), "restoring the defaults");
+        return Success;
+    }
+    if (command == "volume") {
+        ExpectOperands(arguments, 1, 1, "volume N");
+        const std::string &level = arguments.operands[0];
+        if (level.size() != 1 || level[0] < '0' || level[0] > HighestVolume[0])
+            throw Failure(BadArguments,
+                          "volume '" + level + "' is not a level from 0 to " + HighestVolume);
+        ModuleCommands module(arguments.port, out);
+        module.Connect();
+        module.Check(module.Session().SetVolume(level), "setting the volume");
+        return Success;
+    }
+    throw Failure(BadArguments, "unknown command '" + command + "' (see --help)");
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string> &arguments, std::ostream &out, std::ostream &err)
+{
+    try {
+        const std::optional<Arguments> parsed = Parse(arguments, out);
+        return parsed ? Run(*parsed, out) : Success;
+    } catch (const Failure &failure) {
+        err << Program << ": " << failure.message << "\n";
+        return failure.status;
+    } catch (const std::exception &error) {
+        err << Program << ": " << error.what() << "\n";
+        return OperationFailed;
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,24 @@
+#pragma once
+// nmct-cli: the module's operations for scripts, one command per run. RunCli is the whole
+// program except the Qt application object, which the link's waits need and main makes.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The exit status says what went wrong, so a script can tell a missing module from a bad file.
+enum Exit : int
+{
+    Success = 0,
+    BadArguments = 2,
+    FileError = 3,
+    NoModule = 4,
+    VerifyMismatch = 5,
+    OperationFailed = 6, // the module was found but did not complete the command
+};
+
+int RunCli(const std::vector<std::string> &arguments, std::ostream &out, std::ostream &err);
+
+} // namespace cli

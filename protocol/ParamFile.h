@@ -1,0 +1,77 @@
+#pragma once
+// The parameter file: a module's settings as UTF-8 text that people read, edit, diff and keep
+// in version control, one setting per line:
+//
+//     # Site 4, batch of May
+//     format 1
+//     channel 1   450.1250  450.1250
+//     ...                                 (channels 1 to 16, each once, in any order)
+//     tx-tone  CTCSS 11
+//     rx-tone  CDCSS 031N
+//     squelch  2
+//
+// A plain table rather than JSON or INI: one line per channel keeps a diff to the channels that
+// changed, '#' comments carry the site's notes, and there is no quoting or nesting to get wrong
+// in a text editor. Frequencies and tones are written exactly as the window shows them.
+//
+// ModuleSettings sits between the file, the module's record and the set command, so the window
+// and the command line convert the same way: a file read is shown through RecordFromSettings,
+// and what is sent is built by SetValuesFromSettings.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Commands.h"
+#include "ParamRecord.h"
+#include "ToneCode.h"
+
+inline constexpr int ParamFileFormat = 1;
+inline constexpr int HighestSquelch = 8;
+
+struct ChannelFrequencies
+{
+    std::string tx; // "450.1250"
+    std::string rx;
+    bool operator==(const ChannelFrequencies &) const = default;
+};
+
+struct ModuleSettings
+{
+    std::array<ChannelFrequencies, ParamRecord::ChannelCount> channels; // channel 1 first
+    ToneCode txTone = 0;
+    ToneCode rxTone = 0;
+    int squelch = 0;
+    bool operator==(const ModuleSettings &) const = default;
+};
+
+// Settings, or what is wrong with where they came from: each error names the line (or the
+// record's field) and the value, in a user's words. Settings are meaningful only without errors.
+struct SettingsResult
+{
+    ModuleSettings settings;
+    std::vector<std::string> errors;
+    bool Ok() const { return errors.empty(); }
+};
+
+SettingsResult ReadParamFile(std::string_view text);
+std::string WriteParamFile(const ModuleSettings &settings);
+
+// A record as the module sends it; values the window could not show are errors.
+SettingsResult SettingsFromRecord(const ParamRecord &record);
+// The record the module would send for these settings: what the window shows them from.
+ParamRecord RecordFromSettings(const ModuleSettings &settings);
+SetCommandValues SetValuesFromSettings(const ModuleSettings &settings);
+
+// Every setting that differs, e.g. "channel 3 transmit frequency: 450.1250 in the file,
+// 451.1250 in the module".
+std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
+                                             const ModuleSettings &module);
+
+// "ddd.dddd", as the window's frequency field shows a frequency.
+bool IsFrequencyText(std::string_view text);
+// "CTCSS 11", "CDCSS 031N": the list the window's check boxes choose and the selector's item.
+std::string ToneName(ToneCode code);
+std::optional<ToneCode> ToneFromName(std::string_view name);

@@ -1,0 +1,117 @@
+#include "ModuleSession.h"
+
+#include <QThread>
+
+#include "serial/UComm.h"
+
+namespace {
+
+// The window waits as long between opening the port and the first command.
+constexpr unsigned long SettleMs = 10;
+
+} // namespace
+
+bool ModuleSession::OpenPort(int portNumber)
+{
+    return link.OpenPort(portNumber);
+}
+
+bool ModuleSession::OpenPort(const std::string &portName)
+{
+    return link.OpenPort(portName);
+}
+
+IdentifyResult ModuleSession::Open(const std::string &portName)
+{
+    if (Busy())
+        return {StepResult::Busy, {}};
+    if (!OpenPort(portName))
+        return {StepResult::NoPort, {}};
+    QThread::msleep(SettleMs);
+    return Identify();
+}
+
+void ModuleSession::Close()
+{
+    link.ClosePort();
+}
+
+bool ModuleSession::PortIsOpen() const
+{
+    return link.PortIsOpen();
+}
+
+bool ModuleSession::Busy() const
+{
+    return link.Busy();
+}
+
+IdentifyResult ModuleSession::Identify()
+{
+    IdentifyResult identify;
+    identify.result = Exchange(std::string(Command::Identify));
+    if (identify.result == StepResult::Ok) {
+        std::string reply;
+        link.GetReplyText(reply);
+        identify.identity = SplitIdentifyReply(reply);
+    }
+    return identify;
+}
+
+ReadResult ModuleSession::Read()
+{
+    ReadResult read;
+    read.result = Exchange(std::string(Command::ReadParams));
+    if (read.result == StepResult::Ok)
+        link.GetReplyRecord(read.record);
+    return read;
+}
+
+StepResult ModuleSession::Set(const SetCommandValues &values)
+{
+    return ExchangeExpectingOk(BuildSetCommandText(values));
+}
+
+StepResult ModuleSession::RestoreDefaults()
+{
+    return ExchangeExpectingOk(std::string(Command::RestoreDefaults));
+}
+
+StepResult ModuleSession::SetVolume(const std::string &volumeText)
+{
+    return ExchangeExpectingOk(BuildVolumeCommand(volumeText));
+}
+
+StepResult ModuleSession::Exchange(const std::string &command)
+{
+    if (link.Busy())
+        return StepResult::Busy;
+    return link.SendCommand(command) ? StepResult::Ok : StepResult::NoReply;
+}
+
+StepResult ModuleSession::ExchangeExpectingOk(const std::string &command)
+{
+    const StepResult result = Exchange(command);
+    if (result != StepResult::Ok)
+        return result;
+    std::string reply;
+    link.GetReplyText(reply);
+    return IsOkReply(reply) ? StepResult::Ok : StepResult::Refused;
+}
+
+const char *Describe(StepResult result)
+{
+    switch (result) {
+    case StepResult::Ok:
+        return "done";
+    case StepResult::Busy:
+        return "another exchange with the module is running";
+    case StepResult::NoPort:
+        return "the port cannot be opened (no such device, or another program uses it)";
+    case StepResult::NoReply:
+        return "the module did not answer";
+    case StepResult::Refused:
+        return "the module did not accept the command";
+    }
+    return "unknown";
+}
