@@ -7,6 +7,7 @@
 
 #include "protocol/Commands.h"
 #include "protocol/Conversion.h"
+#include "protocol/ParamFile.h"
 #include "protocol/ParamRecord.h"
 #include "protocol/ToneCode.h"
 
@@ -22,6 +23,44 @@ const std::string DefaultSetCommand =
     "458.1250,458.1250,459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
     "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,455.5250,455.5250,"
     "011,125,2\\r\\n";
+
+// The factory record as a parameter file, written out by hand.
+const QByteArray FactoryFile =
+    "# Radio module parameters. Edit with care: every line is checked before\n"
+    "# anything is sent. Frequencies in MHz; tones CTCSS 0-38 or CDCSS code.\n"
+    "format 1\n"
+    "\n"
+    "# channel  transmit  receive\n"
+    "channel 1   450.1250  450.1250\n"
+    "channel 2   451.1250  451.1250\n"
+    "channel 3   452.1250  452.1250\n"
+    "channel 4   453.1250  453.1250\n"
+    "channel 5   454.1250  454.1250\n"
+    "channel 6   455.1250  455.1250\n"
+    "channel 7   456.1250  456.1250\n"
+    "channel 8   457.1250  457.1250\n"
+    "channel 9   458.1250  458.1250\n"
+    "channel 10  459.1250  459.1250\n"
+    "channel 11  455.0250  455.0250\n"
+    "channel 12  455.1250  455.1250\n"
+    "channel 13  455.2250  455.2250\n"
+    "channel 14  455.3250  455.3250\n"
+    "channel 15  455.4250  455.4250\n"
+    "channel 16  455.5250  455.5250\n"
+    "\n"
+    "tx-tone  CTCSS 11\n"
+    "rx-tone  CDCSS 031N\n"
+    "squelch  2\n";
+
+QByteArray Edited(QByteArray text, const char *from, const char *to)
+{
+    return text.replace(from, to);
+}
+
+std::string CommandFrom(const ModuleSettings &settings)
+{
+    return BuildSetCommandText(SetValuesFromSettings(settings));
+}
 
 SetCommandValues ValuesOf(const ParamRecord &record)
 {
@@ -65,6 +104,10 @@ private slots:
     void identifySplit();
     void okReply_data();
     void okReply();
+
+    void paramFile_data();
+    void paramFile();
+    void paramFileFromRecord();
 };
 
 void TestProtocol::defaultRecordFrequencies_data()
@@ -313,6 +356,108 @@ void TestProtocol::okReply()
     QFETCH(QByteArray, reply);
     QFETCH(bool, ok);
     QCOMPARE(IsOkReply(reply.toStdString()), ok);
+}
+
+void TestProtocol::paramFile_data()
+{
+    // A good file gives its set command; a bad one its first error, from the start.
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QString>("error");
+    const QByteArray none;
+    QTest::newRow("factory") << FactoryFile << QByteArray::fromStdString(DefaultSetCommand)
+                             << QString();
+    QByteArray edited = Edited(FactoryFile, "channel 3   452.1250  452.1250",
+                               "\tChannel 3\t460.0000 460.5000 # repeater");
+    edited = Edited(Edited(Edited(edited, "CTCSS 11", "ctcss 0"), "CDCSS 031N", "cdcss 023i"),
+                    "squelch  2", "squelch 8");
+    QTest::newRow("edited, BOM, CR LF, tabs, letter case")
+        << "\xEF\xBB\xBF" + Edited(edited, "\n", "\r\n")
+        << Edited(Edited(QByteArray::fromStdString(DefaultSetCommand), "452.1250,452.1250",
+                         "460.0000,460.5000"),
+                  "011,125,2", "000,039,8")
+        << QString();
+
+    const struct
+    {
+        const char *name, *from, *to, *error;
+    } bad[] = {
+        {"letter in a frequency", "456.1250  456", "45O.1250  456",
+         "line 12: transmit frequency '45O.1250' is not a frequency (three digits"},
+        {"three decimals", "450.1250\n", "450.125\n",
+         "line 6: receive frequency '450.125' is not a frequency"},
+        {"channel 17", "channel 16", "channel 17",
+         "line 21: channel '17' is not a channel number from 1 to 16"},
+        {"channel 0", "channel 16", "channel 0", "line 21: channel '0' is not a channel number"},
+        {"channel twice", "channel 2 ", "channel 1 ",
+         "line 7: channel 1 is given again (first on line 6)"},
+        {"channel missing", "channel 16  455.5250  455.5250\n", "", "channel 16 is missing"},
+        {"frequency missing", "  455.5250\n", "\n",
+         "line 21: a channel line needs the channel number, the transmit and the receive"},
+        {"extra field", "455.5250\n\n", "455.5250 x\n\n",
+         "line 21: unexpected 'x' after the receive frequency"},
+        {"format 2", "format 1", "format 2",
+         "line 3: format '2' is not one this program reads (it reads format 1)"},
+        {"format not first", "format 1\n", "\n", "line 6: the file must start with 'format 1'"},
+        {"unknown setting", "squelch  2", "squelsh 2",
+         "line 25: 'squelsh' is not a setting (format, channel, tx-tone, rx-tone or squelch)"},
+        {"CTCSS past its list", "CTCSS 11", "CTCSS 39",
+         "line 23: transmit tone 'CTCSS 39' is not a tone (CTCSS 0 to 38"},
+        {"CDCSS code not in the list", "CDCSS 031N", "CDCSS 030N",
+         "line 24: receive tone 'CDCSS 030N' is not a tone"},
+        {"CDCSS without I or N", "CDCSS 031N", "CDCSS 031", "line 24: receive tone 'CDCSS 031'"},
+        {"tone given twice", "rx-tone", "tx-tone",
+         "line 24: the transmit tone is given again (first on line 23)"},
+        {"squelch 9", "squelch  2", "squelch 9", "line 25: squelch '9' is not a level from 0 to 8"},
+        {"squelch missing", "squelch  2\n", "", "the squelch is missing"},
+        {"not UTF-8", "# channel", "# \xff channel", "line 5: not UTF-8 text"},
+        {"control characters quoted", "squelch  2", "squelch \x1b[2J",
+         "line 25: squelch '?[2J' is not a level"},
+    };
+    for (const auto &row : bad)
+        QTest::newRow(row.name) << Edited(FactoryFile, row.from, row.to) << none
+                                << QString(row.error);
+    QTest::newRow("empty") << QByteArray("# nothing\n") << none
+                           << QString("the file is empty: it must start with 'format 1'");
+}
+
+void TestProtocol::paramFile()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, command);
+    QFETCH(QString, error);
+    const SettingsResult read = ReadParamFile(file.toStdString());
+    if (!error.isEmpty()) {
+        QVERIFY(!read.Ok());
+        const QString first = QString::fromStdString(read.errors.front());
+        QVERIFY2(first.startsWith(error), qPrintable(first));
+        return;
+    }
+    QVERIFY2(read.Ok(), read.errors.empty() ? "" : read.errors.front().c_str());
+    QCOMPARE(QByteArray::fromStdString(CommandFrom(read.settings)), command);
+    // Shown from a record, saved and loaded again, the settings send the same command.
+    const SettingsResult shown = SettingsFromRecord(RecordFromSettings(read.settings));
+    QVERIFY(shown.Ok());
+    const SettingsResult reloaded = ReadParamFile(WriteParamFile(shown.settings));
+    QVERIFY(reloaded.Ok());
+    QCOMPARE(QByteArray::fromStdString(CommandFrom(reloaded.settings)), command);
+}
+
+void TestProtocol::paramFileFromRecord()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    const SettingsResult factory = SettingsFromRecord(record);
+    QVERIFY(factory.Ok());
+    QCOMPARE(QByteArray::fromStdString(WriteParamFile(factory.settings)), FactoryFile);
+
+    // Values the window could not show are refused, not saved.
+    record.SetField(ParamRecord::TxTonePos, "abc");
+    record.SetField(ParamRecord::TxFrequencyPos(2), std::string("45\0.1250", 8));
+    const SettingsResult broken = SettingsFromRecord(record);
+    QCOMPARE(broken.errors,
+             (std::vector<std::string>{"channel 2 transmit frequency '45?.1250' is not a frequency",
+                                       "transmit tone code 'abc' is not a known tone"}));
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)
