@@ -1,0 +1,160 @@
+// The session's steps against the simulated module: what each sends, and what it makes of the
+// module's answer or silence.
+
+#include <QDir>
+#include <QTest>
+#include <QTimer>
+
+#include "protocol/ParamFile.h"
+#include "serial/UComm.h"
+#include "session/ModuleSession.h"
+#include "tools/modsim/ModuleSimulator.h"
+
+using nmct::modsim::Faults;
+using nmct::modsim::ReplyFault;
+
+namespace {
+
+enum class Step
+{
+    Identify,
+    Read,
+    Set,
+    Default,
+    Volume,
+};
+
+// The factory settings with transmit channel 1 at 460.0000.
+SetCommandValues Changed()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    ModuleSettings settings = SettingsFromRecord(record).settings;
+    settings.channels[0].tx = "460.0000";
+    return SetValuesFromSettings(settings);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(StepResult)
+Q_DECLARE_METATYPE(Faults)
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void step_data();
+    void step();
+    void busyRefusesAtOnce();
+    void openNamesThePort();
+};
+
+void TestSession::step_data()
+{
+    QTest::addColumn<Step>("step");
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<StepResult>("result");
+    // What the step leaves to see: the identity, the record's channel 1, the module's volume.
+    QTest::addColumn<QString>("seen");
+    const Faults good;
+    const Faults silent{.reply = ReplyFault::Silent};
+    const Faults saysNo{.okText = "NO"};
+    QTest::newRow("identify") << Step::Identify << good << StepResult::Ok << "NM450 V2.13";
+    QTest::newRow("identify, silent") << Step::Identify << silent << StepResult::NoReply << " ";
+    QTest::newRow("read") << Step::Read << good << StepResult::Ok << "450.1250";
+    QTest::newRow("read, silent") << Step::Read << silent << StepResult::NoReply << "";
+    QTest::newRow("set") << Step::Set << good << StepResult::Ok << "460.0000";
+    QTest::newRow("set, refused") << Step::Set << saysNo << StepResult::Refused << "460.0000";
+    QTest::newRow("default, ok in lower case")
+        << Step::Default << Faults{.okText = "ok"} << StepResult::Ok << "450.1250";
+    // The module acts on what it recognises, answer or not.
+    QTest::newRow("default, silent")
+        << Step::Default << silent << StepResult::NoReply << "450.1250";
+    QTest::newRow("volume") << Step::Volume << good << StepResult::Ok << "3";
+    QTest::newRow("volume, refused") << Step::Volume << saysNo << StepResult::Refused << "3";
+}
+
+void TestSession::step()
+{
+    QFETCH(Step, step);
+    QFETCH(Faults, faults);
+    QFETCH(StepResult, result);
+    QFETCH(QString, seen);
+
+    nmct::modsim::ModuleSimulator module({.pacing = false});
+    if (step == Step::Default) {
+        nmct::modsim::Record changed = module.StoredRecord();
+        changed[2] = '9';
+        module.SetRecord(changed);
+    }
+    module.SetFaults(faults);
+    TKVComm link;
+    ModuleSession session(link);
+    QVERIFY(session.OpenPort(module.SlavePath()));
+
+    QString shown;
+    switch (step) {
+    case Step::Identify: {
+        const IdentifyResult identify = session.Identify();
+        QCOMPARE(identify.result, result);
+        shown = QString::fromStdString(identify.identity.model + " " + identify.identity.version);
+        break;
+    }
+    case Step::Read: {
+        const ReadResult read = session.Read();
+        QCOMPARE(read.result, result);
+        shown = QString::fromStdString(read.record.TxFrequency(1)).remove(QChar(0));
+        break;
+    }
+    case Step::Set:
+    case Step::Default:
+        QCOMPARE(step == Step::Set ? session.Set(Changed()) : session.RestoreDefaults(), result);
+        shown = QString::fromLatin1(module.StoredRecord().data() + 2, 8);
+        break;
+    case Step::Volume:
+        QCOMPARE(session.SetVolume("3"), result);
+        shown = QString::fromStdString(module.Volume());
+        break;
+    }
+    QCOMPARE(shown, seen);
+}
+
+void TestSession::busyRefusesAtOnce()
+{
+    // A step asked for while another exchange waits, as a click during READ is.
+    nmct::modsim::ModuleSimulator module({.pacing = false});
+    module.SetFaults({.reply = ReplyFault::Late, .lateDelay = std::chrono::milliseconds(200)});
+    TKVComm link;
+    ModuleSession session(link);
+    QVERIFY(session.OpenPort(module.SlavePath()));
+    StepResult during = StepResult::Ok;
+    QTimer::singleShot(50, [&] {
+        QVERIFY(session.Busy());
+        during = session.Set(Changed());
+    });
+    QCOMPARE(session.Read().result, StepResult::Ok);
+    QCOMPARE(during, StepResult::Busy);
+    QCOMPARE(module.ReceivedCommands(), std::vector<std::string>{"AAFA1"});
+}
+
+void TestSession::openNamesThePort()
+{
+    nmct::modsim::ModuleSimulator module({.pacing = false});
+    TKVComm link;
+    ModuleSession session(link);
+    QCOMPARE(session.Open(QDir::tempPath().toStdString() + "/no-such-port").result,
+             StepResult::NoPort);
+    const IdentifyResult found = session.Open(module.SlavePath());
+    QCOMPARE(found.result, StepResult::Ok);
+    QCOMPARE(found.identity.model, std::string("NM450"));
+    session.Close();
+    QVERIFY(!session.PortIsOpen());
+    // A closed port sends nothing, so nothing answers.
+    QCOMPARE(session.Identify().result, StepResult::NoReply);
+    QCOMPARE(module.ReceivedCommands().size(), std::size_t(1));
+}
+
+QTEST_MAIN(TestSession)
+#include "test_session.moc"
