@@ -1,0 +1,144 @@
+// Programming a batch: one parameter file written into module after module and read back to
+// verify, each module a fresh simulator paced at 9600 baud on its own pseudo-terminal. Reports
+// seconds per module against the line's minimum for identify + SET + READ: every byte at 10
+// bits / 9600 baud plus the 100 ms of quiet after each reply that ends a received chunk.
+//
+// Two ways: the session in this process (what the window and nmct-cli share), and nmct-cli
+// started once per module as a script does, so the second includes the program's start.
+//
+//     bench_fleet [modules]
+
+#include "BenchSupport.h"
+
+#include "protocol/ParamFile.h"
+#include "serial/UComm.h"
+#include "session/ModuleSession.h"
+#include "tools/modsim/ModuleSimulator.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+
+namespace {
+
+using nmct::modsim::ModuleSimulator;
+
+constexpr double BitsPerByte = 10; // start, 8 data, stop
+constexpr double Baud = 9600;
+constexpr double QuietSeconds = 0.100;
+constexpr int Replies = 3;
+
+// Identify, SET and READ: commands and replies, each reply with its two end bytes.
+constexpr std::size_t ToModule = 5 + 306 + 5;
+constexpr std::size_t FromModule = (14 + 2) + (2 + 2) + (299 + 2);
+
+double LineSeconds(std::size_t bytes)
+{
+    return double(bytes) * BitsPerByte / Baud;
+}
+
+// The batch's file: the factory settings with every channel moved, so each SET changes the
+// module and the read-back has something to check.
+std::string BatchFile()
+{
+    ParamRecord record;
+    MakeDefaultParams(record);
+    ModuleSettings settings = SettingsFromRecord(record).settings;
+    for (ChannelFrequencies &channel : settings.channels) {
+        channel.tx[0] = '4';
+        channel.tx[1] = '6';
+    }
+    settings.txTone = 40;
+    settings.squelch = 5;
+    return WriteParamFile(settings);
+}
+
+// Seconds per module, or a negative value when a module did not end up verified.
+std::vector<double> Batch(int modules, const std::function<bool(const std::string &)> &program)
+{
+    std::vector<double> seconds;
+    const ModuleSettings wanted = ReadParamFile(BatchFile()).settings;
+    for (int i = 0; i < modules; ++i) {
+        ModuleSimulator module({});
+        const double start = bench::MonotonicSeconds();
+        const bool done = program(module.SlavePath());
+        const double elapsed = bench::MonotonicSeconds() - start;
+        ParamRecord stored;
+        const nmct::modsim::Record record = module.StoredRecord();
+        std::copy(record.begin(), record.end(), stored.bytes.begin());
+        const SettingsResult held = SettingsFromRecord(stored);
+        if (!done || !held.Ok() || !(held.settings == wanted)) {
+            std::fprintf(stderr, "module %d was not programmed\n", i + 1);
+            std::exit(1);
+        }
+        seconds.push_back(elapsed);
+    }
+    return seconds;
+}
+
+// What nmct-cli write does, in this process.
+bool WriteWithSession(const std::string &file, const std::string &port)
+{
+    std::ifstream in(file);
+    const SettingsResult loaded =
+        ReadParamFile(std::string(std::istreambuf_iterator<char>(in), {}));
+    TKVComm link;
+    ModuleSession session(link);
+    if (!loaded.Ok() || session.Open(port).result != StepResult::Ok ||
+        session.Set(SetValuesFromSettings(loaded.settings)) != StepResult::Ok)
+        return false;
+    const ReadResult read = session.Read();
+    const SettingsResult back = SettingsFromRecord(read.record);
+    return read.result == StepResult::Ok && back.Ok() &&
+           SettingsDifferences(loaded.settings, back.settings).empty();
+}
+
+bool WriteWithCli(const std::string &file, const std::string &port)
+{
+    bench::ChildProcess cli(bench::ExecutableDirectory() + "/../cli/nmct-cli",
+                            {"--port", port, "write", file});
+    return cli.Finish();
+}
+
+void AddRow(bench::Table &table, const std::string &way, const std::vector<double> &seconds)
+{
+    const bench::Summary summary = bench::Summarise(seconds);
+    const double line = LineSeconds(ToModule + FromModule) + Replies * QuietSeconds;
+    const double repliesOnly = LineSeconds(FromModule) + Replies * QuietSeconds;
+    table.Row({way, bench::Spread(summary, 3), bench::Fixed(line, 3),
+               bench::Fixed(summary.median / line, 2), bench::Fixed(repliesOnly, 3),
+               bench::Fixed(summary.median / repliesOnly, 2)});
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    const int modules = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    QTemporaryDir folder;
+    const std::string file = folder.filePath("batch.nmct").toStdString();
+    std::ofstream(file) << BatchFile();
+
+    bench::Table table("Fleet: write and verify one file, module after module, paced at 9600 baud",
+                       {"way", "s per module", "line minimum s", "÷ line minimum",
+                        "replies-only minimum s", "÷ replies-only minimum"});
+    AddRow(table, "session, in process",
+           Batch(modules, [&](const std::string &port) { return WriteWithSession(file, port); }));
+    AddRow(table, "nmct-cli write, one run per module",
+           Batch(modules, [&](const std::string &port) { return WriteWithCli(file, port); }));
+    table.Note(std::to_string(modules) +
+               " modules each way, median (min – max); each module a fresh simulator. Per "
+               "module: open, identify, SET, READ and the comparison. Line minimum: " +
+               std::to_string(ToModule) + " bytes to and " + std::to_string(FromModule) +
+               " from the module at 10 bits per byte and 9600 baud, plus 100 ms of quiet per "
+               "reply. The simulator paces only its replies, so the replies-only minimum is the "
+               "least this set-up allows and the 306-byte SET command costs nothing here that it "
+               "costs on a real line.");
+    table.Print();
+    return 0;
+}
