@@ -1,0 +1,33 @@
+// The parameter file parser on arbitrary bytes: a file a user edited, a download cut short, a
+// binary opened by mistake. The oracle: a file that is accepted round-trips exactly (written
+// out, read back, through a record and back) and makes a set command of the fixed length; a
+// file that is refused says why in a bounded number of short messages.
+//
+// Input: the file's bytes.
+
+#include "FuzzSupport.h"
+
+#include "protocol/ParamFile.h"
+
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    const SettingsResult read = ReadParamFile(text);
+    if (!read.Ok()) {
+        FUZZ_CHECK(read.errors.size() <= 21);
+        for (const std::string &error : read.errors) {
+            FUZZ_CHECK(!error.empty() && error.size() < 200);
+            for (const char c : error)
+                FUZZ_CHECK(c != '\n' && c != '\r' && c != '\033');
+        }
+        return 0;
+    }
+    const SettingsResult again = ReadParamFile(WriteParamFile(read.settings));
+    FUZZ_CHECK(again.Ok() && again.settings == read.settings);
+    const SettingsResult shown = SettingsFromRecord(RecordFromSettings(read.settings));
+    FUZZ_CHECK(shown.Ok() && shown.settings == read.settings);
+    FUZZ_CHECK(BuildSetCommandText(SetValuesFromSettings(read.settings)).size() == 306);
+    return 0;
+}
