@@ -1,6 +1,6 @@
-# Where `cmake --install` (and so the Debian package) puts the tool: the window program and the
-# module simulator in bin/, the menu entry and its icon where desktops look for them, the README
-# with the documentation.
+# Where `cmake --install` (and so the Debian package) puts the tool: the window program,
+# nmct-cli beside it and the module simulator in bin/, the menu entry and its icon where
+# desktops look for them, the README with the documentation.
 include(GNUInstallDirs)
 
 # The package is named after the program, whatever the project calls itself.
@@ -15,6 +15,10 @@ if(TARGET nmct)
     install(DIRECTORY ${_nmct_packaging}/icons/hicolor
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons
             FILES_MATCHING PATTERN "*.png")
+endif()
+
+if(TARGET nmct-cli)
+    install(TARGETS nmct-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 if(TARGET modsim)

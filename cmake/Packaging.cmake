@@ -1,4 +1,5 @@
-# The Debian package: `cpack -G DEB` in the build folder, after building nmct and modsim.
+# The Debian package: `cpack -G DEB` in the build folder, after building nmct, nmct-cli and
+# modsim.
 # scripts/package-check.sh builds it, unpacks it and starts the program it holds.
 include(${CMAKE_CURRENT_LIST_DIR}/Install.cmake)
 
@@ -18,6 +19,10 @@ by a serial port. It identifies the module, reads and writes its 16 channels
 (transmit and receive frequency), its sub-audio settings (CTCSS tone or CDCSS
 code) and its squelch level, restores its factory settings and sets its
 volume.
+
+nmct-cli does the same from scripts: it keeps a module's settings in a
+plain-text parameter file, writes that file into a batch of modules and
+verifies each.
 
 The package also holds modsim, a simulator that plays the module on a
 pseudo-terminal, to try the tool without a module.]=])
