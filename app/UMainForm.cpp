@@ -2,9 +2,9 @@
 
 #include "FormControls.h"
 
-#include "dialogs/HelpDocument.h"
+#include "desktop/HelpDocument.h"
+#include "desktop/WebLink.h"
 #include "dialogs/UMsg.h"
-#include "dialogs/WebLink.h"
 #include "serial/Comm.h"
 #include "serial/UComm.h"
 #include "widgets/ErrorBox.h"

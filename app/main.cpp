@@ -4,7 +4,7 @@
 #include "UMainForm.h"
 #include "WindowFonts.h"
 
-#include "dialogs/Automation.h"
+#include "desktop/Automation.h"
 
 #include <QApplication>
 

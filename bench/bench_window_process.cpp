@@ -15,7 +15,7 @@
 
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"
-#include "dialogs/Automation.h"
+#include "desktop/Automation.h"
 #include "dialogs/UMsg.h"
 #include "serial/platform/Port.h"
 #include "widgets/ErrorBox.h"

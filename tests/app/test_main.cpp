@@ -1,6 +1,6 @@
 #include "app/WindowFonts.h"
 
-#include "dialogs/Automation.h"
+#include "desktop/Automation.h"
 
 #include <QApplication>
 

@@ -6,7 +6,7 @@
 #include "app/FormControls.h"
 #include "app/UMainForm.h"
 
-#include "dialogs/Automation.h"
+#include "desktop/Automation.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"

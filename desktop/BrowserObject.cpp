@@ -1,4 +1,4 @@
-#include "BrowserObject.h"
+#include "desktop/BrowserObject.h"
 
 #include <QDesktopServices>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Automation.h"
+#include "desktop/Automation.h"
 
 #include <QString>
 #include <QUrl>

@@ -1,6 +1,6 @@
-#include "WebLink.h"
+#include "desktop/WebLink.h"
 
-#include "Automation.h"
+#include "desktop/Automation.h"
 
 using namespace automation;
 

@@ -1,6 +1,6 @@
-#include "Automation.h"
+#include "desktop/Automation.h"
 
-#include "BrowserObject.h"
+#include "desktop/BrowserObject.h"
 
 #include <cstdio>
 #include <map>

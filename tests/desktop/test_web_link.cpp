@@ -1,10 +1,11 @@
-#include "dialogs/Automation.h"
-#include "dialogs/HelpDocument.h"
-#include "dialogs/WebLink.h"
+#include "desktop/Automation.h"
+#include "desktop/HelpDocument.h"
+#include "desktop/WebLink.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QGuiApplication>
 #include <QTest>
 #include <QUrl>
 
@@ -302,15 +303,18 @@ private slots:
         OpenHelpDocument();
         QDesktopServices::unsetUrlHandler("file");
         const QString folder = QCoreApplication::applicationDirPath();
-        QCOMPARE(desktop.urls, QList<QUrl>{QUrl::fromLocalFile(folder + "/test_dialogs.pdf")});
+        QCOMPARE(desktop.urls, QList<QUrl>{QUrl::fromLocalFile(folder + "/test_desktop.pdf")});
         QCOMPARE(desktop.folders, QStringList{folder});
         QCOMPARE(QDir::currentPath(), before);
         OpenHelpDocument(); // nobody to open it: nothing reported, nothing thrown
     }
 };
 
-int RunWebLinkTests(int argc, char **argv)
+int main(int argc, char **argv)
 {
+    QGuiApplication app(argc, argv);
+    // As the program entry: the automation layer is up for the main thread throughout.
+    const AutomationSession session;
     TestWebLink tests;
     return QTest::qExec(&tests, argc, argv);
 }

@@ -1,4 +1,4 @@
-#include "HelpDocument.h"
+#include "desktop/HelpDocument.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
