@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks into build-bench/ and runs them; each prints one table.
+# Builds the benchmarks into build/plain/ and runs them; each prints one table.
 #   scripts/bench.sh            print the tables
 #   scripts/bench.sh --record   also write them, with the machine they came from, to
 #                               bench/RESULTS.md
@@ -9,6 +9,7 @@
 # else on Qt's offscreen platform.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 record=0
 case "${1:-}" in
@@ -19,43 +20,18 @@ esac
 
 # ---- Packages: the project's, and Qt's serial port module for the comparison ---------------
 bash scripts/install-deps.sh
-if [ "${NMCT_SKIP_DEPS:-0}" != 1 ] &&
-    ! dpkg-query -W -f='${Status}' qt6-serialport-dev 2>/dev/null | grep -q 'install ok installed'; then
-    sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo_cmd[@]}" apt-get update -q
-    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends qt6-serialport-dev
-fi
+nmct_install_packages qt6-serialport-dev
 
 # ---- Build ------------------------------------------------------------------------------
-build=build-bench
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNMCT_SANITIZE= >/dev/null
+build=build/plain
+cmake --preset plain >/dev/null
 cmake --build "$build" -j2 --target benchmarks
 bin=$build/bench
 
 # ---- Display ----------------------------------------------------------------------------
-xvfb_pid=
-cleanup() {
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-}
-trap cleanup EXIT
-
-if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
-    display=99
-    while [ -e "/tmp/.X$display-lock" ]; do
-        display=$((display + 1))
-    done
-    Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=:$display
-    for _ in $(seq 50); do
-        xdpyinfo >/dev/null 2>&1 && break
-        sleep 0.1
-    done
+xvfb_started=0
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null && nmct_start_xvfb; then
+    xvfb_started=1
 fi
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     export QT_QPA_PLATFORM=xcb
@@ -98,7 +74,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
     echo "- System: $(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)"
     echo "- Qt $(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null || echo unknown)," \
         "$(g++ --version | head -1), RelWithDebInfo build"
-    echo "- Window platform: $QT_QPA_PLATFORM$([ -n "$xvfb_pid" ] && echo ' (Xvfb)')"
+    echo "- Window platform: $QT_QPA_PLATFORM$([ "$xvfb_started" = 1 ] && echo ' (Xvfb)')"
     echo "- Load average (1, 5, 15 min) before: $load_before; after: $load_after"
     echo
     echo "## Figures"

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang under AddressSanitizer + UndefinedBehaviorSanitizer
-# into build-fuzz/ and runs each for a fixed time, starting from the committed seeds in
+# into build/fuzz/ and runs each for a fixed time, starting from the committed seeds in
 # fuzz/corpus/. Fails on any crash, leak, sanitizer report, broken invariant or time-out.
 #   scripts/fuzz.sh                 every target, 30 s each
 #   scripts/fuzz.sh 120             every target, 120 s each (or FUZZ_SECONDS=120)
 #   scripts/fuzz.sh 60 set_command  one target
-# What each run found is kept in build-fuzz/fuzz-corpus/<target>/ for the next run; an input
-# that failed is saved as build-fuzz/fuzz-artifacts/<target>-crash-..., and
-#   build-fuzz/fuzz/fuzz_<target> <that file>
+# What each run found is kept in build/fuzz/fuzz-corpus/<target>/ for the next run; an input
+# that failed is saved as build/fuzz/fuzz-artifacts/<target>-crash-..., and
+#   build/fuzz/fuzz/fuzz_<target> <that file>
 # replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 seconds=${1:-${FUZZ_SECONDS:-30}}
 shift || true
@@ -19,31 +20,15 @@ targets=("$@")
 
 # ---- Packages: the project's, then clang with its sanitizer and fuzzer runtimes ------------
 bash scripts/install-deps.sh
-if [ "${NMCT_SKIP_DEPS:-0}" != 1 ]; then
-    missing=()
-    for p in clang libclang-rt-14-dev cmake ninja-build; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$p")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        sudo_cmd=()
-        [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-        export DEBIAN_FRONTEND=noninteractive
-        "${sudo_cmd[@]}" apt-get update -q
-        "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-    fi
-fi
+nmct_install_packages clang libclang-rt-14-dev
 
 # ---- Build ------------------------------------------------------------------------------
-build=build-fuzz
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ -DNMCT_FUZZ=ON -DNMCT_SANITIZE= >/dev/null
+build=build/fuzz
+cmake --preset fuzz >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
 # ---- Run --------------------------------------------------------------------------------
-export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0:quarantine_size_mb=64
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-export LSAN_OPTIONS=suppressions=$PWD/tests/lsan-system.supp:print_suppressions=0
+nmct_sanitizer_env fuzz
 export XDG_RUNTIME_DIR=$PWD/$build/runtime
 mkdir -p "$XDG_RUNTIME_DIR" "$build/fuzz-artifacts" "$build/fuzz-logs"
 chmod 700 "$XDG_RUNTIME_DIR"

@@ -2,11 +2,12 @@
 # Builds the Debian package, unpacks it into a temporary root and checks what it holds, then
 # starts the program there the way its menu entry does, under Xvfb, and checks that the main
 # window shows. Leaves the package and a screenshot of the window in the build folder.
-#   scripts/package-check.sh [build folder]     (default build-package)
+#   scripts/package-check.sh [build folder]     (default build/plain, the plain preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
-build=${1:-build-package}
+build=${1:-build/plain}
 bash scripts/install-deps.sh
 
 fail() {
@@ -22,7 +23,7 @@ for need in dpkg-shlibdeps:dpkg-dev desktop-file-validate:desktop-file-utils Xvf
 done
 
 # ---- Build ------------------------------------------------------------------------------------
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNMCT_WERROR=ON
+cmake --preset plain -B "$build"
 cmake --build "$build" -j2 --target nmct modsim
 rm -f "$build"/nmct_*.deb
 (cd "$build" && cpack -G DEB)
@@ -44,16 +45,8 @@ apt-get install --simulate -q "$deb" >/dev/null || fail "apt-get cannot install 
 
 # ---- What it installs ------------------------------------------------------------------------
 work=$(mktemp -d)
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+remove_work() { rm -rf "$work"; }
+nmct_call_at_exit remove_work
 
 root=$work/root
 dpkg -x "$deb" "$root"
@@ -86,21 +79,12 @@ read -r -a command <<<"$(key Exec | sed 's/ *%[a-zA-Z]//g')"
 [ -x "$usr/bin/${command[0]}" ] || fail "menu command ${command[0]} is not in usr/bin"
 
 # ---- The installed program shows its window ------------------------------------------------
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids=($!)
-for _ in $(seq 100); do
-    grep -qs '^[0-9]' "$work/display" && break
-    sleep 0.1
-done
-grep -qs '^[0-9]' "$work/display" || fail "Xvfb did not start"
-display=$(head -n 1 "$work/display")
-export DISPLAY=:$display
+nmct_start_xvfb || fail "Xvfb did not start"
 
 # As from the menu: the package's bin folder on the path, the desktop's platform, any folder.
 env -u QT_QPA_PLATFORM -C / PATH="$usr/bin:$PATH" "${command[@]}" >"$work/nmct.log" 2>&1 &
 program=$!
-pids=("$program" "${pids[@]}") # the program ends before the server
+nmct_end_at_exit "$program" # the program ends before the server
 
 # Its top-level window by class, mapped and at the main window's fixed size.
 window=

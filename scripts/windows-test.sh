@@ -5,32 +5,18 @@
 #   scripts/windows-test.sh        NMCT_SKIP_DEPS=1 skips installing the Debian packages
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine64 socat)
-if [ "${NMCT_SKIP_DEPS:-0}" != 1 ]; then
-    missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-            missing+=("$p")
-    done
-    if [ ${#missing[@]} -ne 0 ]; then
-        sudo_cmd=()
-        [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-        export DEBIAN_FRONTEND=noninteractive
-        "${sudo_cmd[@]}" apt-get update -q
-        "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
-    fi
-fi
+nmct_install_packages cmake ninja-build g++-mingw-w64-x86-64-posix wine64 socat
 
-build=$PWD/build-test-windows
+build=$PWD/build/windows-cross
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 # The port under test and the far end; COM names well above the serial ports Wine maps itself.
 port=COM40
 peer=COM41
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNMCT_WITH_QT=OFF -DNMCT_WERROR=ON
+cmake --preset windows-cross
 cmake --build "$build" -j2 --target nmct_protocol nmct_serial_core test_serial_win
 
 # A Wine prefix of its own, quiet, without the runtime installers it would otherwise offer.
@@ -43,12 +29,8 @@ mkdir -p "$lines"
 log=$build/wine-setup.log
 : >"$log"
 
-socat_pid=
-cleanup() {
-    [ -n "$socat_pid" ] && kill "$socat_pid" 2>/dev/null || true
-    "$wineserver" -k >>"$log" 2>&1 || true
-}
-trap cleanup EXIT
+stop_wine() { "$wineserver" -k >>"$log" 2>&1; }
+nmct_call_at_exit stop_wine
 
 # The server runs before CTest does, with its output away from CTest's pipes: a server started
 # by the first test would inherit them and keep CTest waiting after the test has ended.
@@ -61,7 +43,7 @@ mkdir -p "$WINEPREFIX"
 rm -f "$lines/port" "$lines/peer"
 socat pty,raw,echo=0,link="$lines/port" pty,raw,echo=0,link="$lines/peer" \
     </dev/null >>"$log" 2>&1 &
-socat_pid=$!
+nmct_end_at_exit $!
 for _ in $(seq 100); do
     [ -e "$lines/port" ] && [ -e "$lines/peer" ] && break
     sleep 0.05
@@ -77,6 +59,6 @@ for pair in "$port:$lines/port" "$peer:$lines/peer"; do
 done
 
 export NMCT_TEST_PORT=$port NMCT_TEST_PEER=$peer
-ctest --test-dir "$build" --output-on-failure --no-tests=error -R '^test_serial_win$'
+ctest --preset windows-cross
 # What Wine could not show, with the reasons, for the log.
 grep -A1 '^SKIP ' "$build/Testing/Temporary/LastTest.log" || true
