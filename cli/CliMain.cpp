@@ -11,6 +11,7 @@
 #include "PortList.h"
 #include "platform/Port.h"
 #include "protocol/ParamFile.h"
+#include "serial/Comm.h"
 #include "serial/UComm.h"
 #include "session/ModuleSession.h"
 
@@ -151,6 +152,24 @@ void SaveFile(const std::string &path, const std::string &text, std::ostream &ou
                       path + ": cannot be written (" + file.errorString().toStdString() + ")");
 }
 
+std::string OpenFailureText(const port::OpenFailure &failure)
+{
+    switch (failure.kind) {
+    case port::OpenFailureKind::NoSuchDevice:
+        return "no such device";
+    case port::OpenFailureKind::AccessDenied:
+        return "access denied (on Linux, is the user in the dialout group?)";
+    case port::OpenFailureKind::Busy:
+        return "another program is using it";
+    case port::OpenFailureKind::NotSerialDevice:
+        return "not a serial device";
+    case port::OpenFailureKind::None:
+    case port::OpenFailureKind::Other:
+        break;
+    }
+    return failure.systemText.empty() ? "unknown reason" : failure.systemText;
+}
+
 // Everything that talks to the module; messages name the port and what the user gave.
 class ModuleCommands
 {
@@ -165,6 +184,9 @@ public:
     IdentifyReply Connect()
     {
         const IdentifyResult found = session.Open(port);
+        if (found.result == StepResult::NoPort)
+            throw Failure(NoModule, Where() + ": no module: the port cannot be opened: " +
+                                        OpenFailureText(link.Comm().LastOpenFailure()));
         if (found.result != StepResult::Ok)
             throw Failure(NoModule, Where() + ": no module: " + Describe(found.result));
         return found.identity;

@@ -81,7 +81,7 @@ void TestCli::command_data()
         << "";
     QTest::newRow("detect, no such port")
         << QStringList{"--port", "/nonexistent/tty", "detect"} << none << good << 4 << ""
-        << "nmct-cli: /nonexistent/tty: no module: the port cannot be opened"
+        << "nmct-cli: /nonexistent/tty: no module: the port cannot be opened: no such device"
         << "";
     QTest::newRow("detect, silent module")
         << port + QStringList{"detect"} << none << Faults{.reply = ReplyFault::Silent} << 4 << ""
