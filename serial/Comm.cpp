@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint32_t kDriverQueueSize = 4096;
 constexpr std::uint32_t kThreadStopWaitMs = 10000;
 const char *const kDevicePrefix = "\\\\.\\";
+const char *const kLineStateError = "Error setting serial port state";
 
 const QEvent::Type kNotificationEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -105,13 +106,13 @@ private:
     TComm *owner;
 };
 
-TComm::TComm(QObject *owner) : QObject(owner), notifyWindow(new Notifier(this)) {}
+TComm::TComm(QObject *owner) : QObject(owner), notifier(new Notifier(this)) {}
 
 TComm::~TComm()
 {
     if (PortOpen())
         StopPort();
-    delete notifyWindow; // drops notifications still queued, with their blocks
+    delete notifier; // drops notifications still queued, with their blocks
 }
 
 void TComm::SetPortOpen(bool open)
@@ -130,10 +131,12 @@ void TComm::SetCommPort(std::uint8_t port)
     commName = "COM" + std::to_string(port);
 }
 
-void TComm::SetOutput(const std::string &text)
+bool TComm::SendOutput(const std::string &text)
 {
     output = text;
-    SendData(output.data(), static_cast<std::uint16_t>(output.size()));
+    if (output.size() > UINT16_MAX)
+        return false;
+    return SendData(output.data(), static_cast<std::uint16_t>(output.size()));
 }
 
 void TComm::SetInputLen(std::uint16_t length)
@@ -169,7 +172,13 @@ void TComm::ApplyTimeouts()
     portHandle->SetTimeouts(current);
 }
 
-void TComm::ApplyLineState()
+void TComm::RefuseLineState()
+{
+    throw ECommsError(kLineStateError);
+}
+
+// False when the port refuses the state; it keeps the one in force.
+bool TComm::ApplyLineState()
 {
     port::LineState s;
     portHandle->GetState(s); // keeps the fields not set here
@@ -202,7 +211,7 @@ void TComm::ApplyLineState()
     s.XonChar = xonChar;
     s.XoffChar = xoffChar;
     s.ErrorChar = replacedChar;
-    portHandle->SetState(s);
+    return portHandle->SetState(s);
 }
 
 void TComm::ClosePortHandle()
@@ -239,7 +248,11 @@ void TComm::StartPort()
                       port::kPurgeRxClear);
     sendIdle = true;
     ApplyTimeouts();
-    ApplyLineState();
+    if (!ApplyLineState()) {
+        portHandle.reset();
+        portOpenError = kLineStateError;
+        RefuseLineState();
+    }
 
     closeEvent = port::Event::Create(false);
     if (!closeEvent) {
@@ -256,7 +269,7 @@ void TComm::StartPort()
     }
     readThread->PortHandle = portHandle.get();
     readThread->CloseEvent = closeEvent.get();
-    readThread->NotifyWindow = notifyWindow;
+    readThread->Notifications = notifier;
     readThread->ReadSize = inputLen;
     readThread->BufferSize = inBufferSize;
     readThread->SetPriority(port::ThreadPriority::Highest);
@@ -271,7 +284,7 @@ void TComm::StartPort()
     }
     writeThread->PortHandle = portHandle.get();
     writeThread->CloseEvent = closeEvent.get();
-    writeThread->NotifyWindow = notifyWindow;
+    writeThread->Notifications = notifier;
     writeThread->SendIdleRef = &sendIdle;
     writeThread->SetPriority(port::ThreadPriority::AboveNormal);
 

@@ -89,7 +89,9 @@ public:
     // that succeeds.
     const port::OpenFailure &LastOpenFailure() const { return lastOpenFailure; }
     const std::string &Output() const { return output; }
-    void SetOutput(const std::string &text);
+    // Stores the text as Output, then sends it; false when nothing was sent (port closed, empty
+    // text, or longer than the 65,535 bytes one hand-over carries: refused whole, never cut).
+    bool SendOutput(const std::string &text);
     std::uint16_t InputLen() const { return inputLen; }
     void SetInputLen(std::uint16_t length);
     std::uint16_t InBufferSize() const { return inBufferSize; }
@@ -179,8 +181,8 @@ public:
     // default reports it with qCritical.
     void SetOnHandlerError(THandlerErrorEvent handler) { onHandlerError = std::move(handler); }
 
-    // Throws ECommsError when the device cannot be opened or set up; other failures only set
-    // PortOpenError.
+    // Throws ECommsError when the device cannot be opened or set up, or refuses the line
+    // settings; other failures only set PortOpenError.
     void StartPort();
     void StopPort();
     bool SendData(const char *data, std::uint16_t length);
@@ -189,16 +191,21 @@ private:
     class Notifier;
     friend class Notifier;
 
+    // A setting the open line cannot take raises ECommsError and is not kept.
     template <typename T> void SetLine(T &field, T value)
     {
         if (field == value)
             return;
+        const T previous = field;
         field = value;
-        if (PortOpen())
-            ApplyLineState();
+        if (PortOpen() && !ApplyLineState()) {
+            field = previous;
+            RefuseLineState();
+        }
     }
+    [[noreturn]] static void RefuseLineState();
     void SetTimeout(std::uint32_t &field, std::uint32_t value);
-    void ApplyLineState();
+    bool ApplyLineState();
     void ApplyTimeouts();
     void ClosePortHandle();
     void Dispatch(port::Notification &notification);
@@ -208,7 +215,7 @@ private:
     std::unique_ptr<TWriteThread> writeThread;
     std::unique_ptr<port::Port> portHandle;
     std::unique_ptr<port::Event> closeEvent;
-    Notifier *notifyWindow; // child object, lives as long as the component
+    Notifier *notifier; // child object, lives as long as the component
     std::atomic<bool> sendIdle{true};
 
     std::uint8_t commPort = 1;

@@ -174,7 +174,7 @@ bool TReadThread::DeliverChunk(std::uint32_t count)
     }
     std::memcpy(block.get(), buffer.get(), count);
     block[count] = '\0';
-    if (!NotifyWindow->Post({kNotifyReceiveData, count, 0, std::move(block)})) {
+    if (!Notifications->Post({kNotifyReceiveData, count, 0, std::move(block)})) {
         PostHangup();
         return false;
     }
@@ -183,7 +183,7 @@ bool TReadThread::DeliverChunk(std::uint32_t count)
 
 bool TReadThread::Post(std::uint32_t id, std::uint32_t lParam)
 {
-    return NotifyWindow->Post({id, 0, lParam, nullptr});
+    return Notifications->Post({id, 0, lParam, nullptr});
 }
 
 void TReadThread::PostHangup()
@@ -220,7 +220,7 @@ void TWriteThread::MessageLoop()
         port::ThreadMessage message;
         if (!queue.Take(message)) {
             *SendIdleRef = true;
-            if (reportIdle && !NotifyWindow->Post({kNotifySendDataEmpty, 0, 0, nullptr})) {
+            if (reportIdle && !Notifications->Post({kNotifySendDataEmpty, 0, 0, nullptr})) {
                 PostHangup();
                 return;
             }
@@ -254,10 +254,11 @@ bool TWriteThread::WriteBlock(const char *block, std::uint32_t count)
         IoResult r = PortHandle->Write(block + offset, remaining, *writeRecord);
         if (r.Error == port::kErrorIoPending) {
             const int woken = port::WaitAny({CloseEvent, writeRecord->event.get()});
-            if (woken == 0)
-                return false;
             if (woken != 1) {
-                PostHangup();
+                // The port may still be writing from the block, which goes when this returns.
+                PortHandle->Cancel(*writeRecord);
+                if (woken != 0)
+                    PostHangup();
                 return false;
             }
             r = PortHandle->GetResult(*writeRecord, true);
@@ -278,5 +279,5 @@ bool TWriteThread::WriteBlock(const char *block, std::uint32_t count)
 
 void TWriteThread::PostHangup()
 {
-    NotifyWindow->Post({kNotifyRequestHangup, 0, 0, nullptr});
+    Notifications->Post({kNotifyRequestHangup, 0, 0, nullptr});
 }

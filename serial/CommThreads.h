@@ -35,7 +35,7 @@ public:
 
     port::Port *PortHandle = nullptr;
     port::Event *CloseEvent = nullptr;
-    port::NotifyTarget *NotifyWindow = nullptr;
+    port::NotifyTarget *Notifications = nullptr;
     std::uint16_t BufferSize = 0;
     std::uint16_t ReadSize = 0; // clamped to BufferSize
 
@@ -70,7 +70,7 @@ public:
 
     port::Port *PortHandle = nullptr;
     port::Event *CloseEvent = nullptr;
-    port::NotifyTarget *NotifyWindow = nullptr;
+    port::NotifyTarget *Notifications = nullptr;
     std::atomic<bool> *SendIdleRef = nullptr;
 
     // Queues a block of count bytes (plus its zero byte). Accepted from creation until the

@@ -89,7 +89,7 @@ bool TKVComm::SendCommand(const std::string &text)
     received = false;
     replyLength = 0;
 
-    comm->SetOutput(text);
+    comm->SendOutput(text);
     // On a closed port nothing was sent, so nothing can answer: a chunk read before the port
     // was closed may still be delivered during this wait, and it is no reply.
     const bool sent = PortIsOpen();

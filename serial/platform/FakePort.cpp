@@ -5,34 +5,14 @@
 
 namespace port {
 
-FakePort::~FakePort()
-{
-    std::lock_guard lock(mutex);
-    for (Overlapped *r : {readRecord, eventRecord, writeRecord})
-        if (r != nullptr)
-            Complete(*r, kErrorOperationAborted, 0);
-}
-
-void FakePort::Begin(Overlapped &record)
-{
-    record.UsedOn = this;
-    record.Status = kErrorIoPending;
-    record.Transferred = 0;
-    record.event->Reset();
-}
-
-void FakePort::Complete(Overlapped &record, std::uint32_t status, std::uint32_t count)
-{
-    record.Status = status;
-    record.Transferred = count;
-    record.event->Set();
-}
+FakePort::~FakePort() = default;
 
 // Copies what fits into the pending read; the rest waits for the next read.
 std::uint32_t FakePort::Fill(const std::string &bytes)
 {
-    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), readSize));
-    std::memcpy(readBuffer, bytes.data(), count);
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), pending.read.size));
+    std::memcpy(pending.read.buffer, bytes.data(), count);
     if (count < bytes.size())
         reads.push_front({bytes.substr(count)});
     return count;
@@ -41,10 +21,9 @@ std::uint32_t FakePort::Fill(const std::string &bytes)
 void FakePort::PushData(const std::string &bytes)
 {
     std::lock_guard lock(mutex);
-    if (readRecord != nullptr) {
-        const std::uint32_t count = bytes.empty() ? 0 : Fill(bytes);
-        Complete(*readRecord, kErrorSuccess, count);
-        readRecord = nullptr;
+    if (pending.read.record != nullptr) {
+        pending.read.done = bytes.empty() ? 0 : Fill(bytes);
+        pending.FinishRead(kErrorSuccess);
     } else {
         reads.push_back({bytes});
     }
@@ -58,15 +37,13 @@ void FakePort::PushEmptyRead()
 void FakePort::Raise(const LineEvent &e)
 {
     errors |= e.errors;
-    *eventMask = e.events & mask;
-    Complete(*eventRecord, kErrorSuccess, 0);
-    eventRecord = nullptr;
+    pending.FinishEvent(kErrorSuccess, e.events & mask);
 }
 
 void FakePort::PushLineEvent(std::uint32_t lineEvents, std::uint32_t errorFlags)
 {
     std::lock_guard lock(mutex);
-    if (eventRecord != nullptr)
+    if (pending.event.record != nullptr)
         Raise({lineEvents, errorFlags});
     else
         events.push_back({lineEvents, errorFlags});
@@ -76,21 +53,21 @@ void FakePort::FailIo(std::uint32_t error)
 {
     std::lock_guard lock(mutex);
     failure = error;
-    for (Overlapped **pending : {&readRecord, &eventRecord, &writeRecord})
-        if (*pending != nullptr) {
-            Complete(**pending, error, 0);
-            *pending = nullptr;
-        }
+    pending.FinishAll(error);
 }
 
 void FakePort::FailEventWaits(std::uint32_t error)
 {
     std::lock_guard lock(mutex);
     eventFailure = error;
-    if (eventRecord != nullptr) {
-        Complete(*eventRecord, error, 0);
-        eventRecord = nullptr;
-    }
+    pending.FinishEvent(error);
+}
+
+void FakePort::FailReads(std::uint32_t error)
+{
+    std::lock_guard lock(mutex);
+    readFailure = error;
+    pending.FinishRead(error);
 }
 
 void FakePort::SetWritesStuck(bool stuck)
@@ -105,22 +82,35 @@ void FakePort::SetWriteChunk(std::uint32_t bytes)
     writeChunk = bytes;
 }
 
+void FakePort::DrainWrite(std::uint32_t bytes)
+{
+    std::lock_guard lock(mutex);
+    PendingWrite &w = pending.write;
+    if (w.record == nullptr)
+        return;
+    const std::uint32_t taken = std::min(bytes, w.size - w.done);
+    written.append(w.data + w.done, taken);
+    w.done += taken;
+    if (w.done == w.size)
+        pending.FinishWrite(kErrorSuccess);
+}
+
 bool FakePort::ReadPending() const
 {
     std::lock_guard lock(mutex);
-    return readRecord != nullptr;
+    return pending.read.record != nullptr;
 }
 
 bool FakePort::EventPending() const
 {
     std::lock_guard lock(mutex);
-    return eventRecord != nullptr;
+    return pending.event.record != nullptr;
 }
 
 bool FakePort::WritePending() const
 {
     std::lock_guard lock(mutex);
-    return writeRecord != nullptr;
+    return pending.write.record != nullptr;
 }
 
 std::string FakePort::Written() const
@@ -145,14 +135,10 @@ bool FakePort::Purge(std::uint32_t flags)
 {
     std::lock_guard lock(mutex);
     purges.push_back(flags);
-    if ((flags & kPurgeRxAbort) && readRecord != nullptr) {
-        Complete(*readRecord, kErrorOperationAborted, 0);
-        readRecord = nullptr;
-    }
-    if ((flags & kPurgeTxAbort) && writeRecord != nullptr) {
-        Complete(*writeRecord, kErrorOperationAborted, 0);
-        writeRecord = nullptr;
-    }
+    if (flags & kPurgeRxAbort)
+        pending.FinishRead(kErrorOperationAborted);
+    if (flags & kPurgeTxAbort)
+        pending.FinishWrite(kErrorOperationAborted);
     if (flags & kPurgeRxClear)
         reads.clear();
     return true;
@@ -200,9 +186,7 @@ IoResult FakePort::WaitEvent(std::uint32_t &result, Overlapped &record)
         return {failure, 0};
     if (eventFailure != kErrorSuccess)
         return {eventFailure, 0};
-    Begin(record);
-    eventRecord = &record;
-    eventMask = &result;
+    pending.BeginEvent(record, result);
     if (!events.empty()) {
         Raise(events.front());
         events.pop_front();
@@ -216,18 +200,16 @@ IoResult FakePort::Read(char *buffer, std::uint32_t size, Overlapped &record)
     std::lock_guard lock(mutex);
     if (failure != kErrorSuccess)
         return {failure, 0};
-    Begin(record);
-    readRecord = &record;
-    readBuffer = buffer;
-    readSize = size;
+    if (readFailure != kErrorSuccess)
+        return {readFailure, 0};
+    pending.BeginRead(record, buffer, size);
     if (reads.empty())
         return {kErrorIoPending, 0};
     const std::string bytes = std::move(reads.front().bytes);
     reads.pop_front();
-    const std::uint32_t count = bytes.empty() ? 0 : Fill(bytes);
-    Complete(record, kErrorSuccess, count);
-    readRecord = nullptr;
-    return {kErrorSuccess, count};
+    pending.read.done = bytes.empty() ? 0 : Fill(bytes);
+    pending.FinishRead(kErrorSuccess);
+    return {kErrorSuccess, record.Transferred};
 }
 
 IoResult FakePort::Write(const char *data, std::uint32_t size, Overlapped &record)
@@ -235,14 +217,14 @@ IoResult FakePort::Write(const char *data, std::uint32_t size, Overlapped &recor
     std::lock_guard lock(mutex);
     if (failure != kErrorSuccess)
         return {failure, 0};
-    Begin(record);
-    if (writesStuck) {
-        writeRecord = &record;
+    pending.BeginWrite(record, data, size);
+    if (writesStuck)
         return {kErrorIoPending, 0};
-    }
     const std::uint32_t count = writeChunk != 0 ? std::min(size, writeChunk) : size;
     written.append(data, count);
-    Complete(record, kErrorSuccess, count);
+    pending.write.done = count;
+    pending.write.size = count; // a short write is complete with what it took
+    pending.FinishWrite(kErrorSuccess);
     return {kErrorSuccess, count};
 }
 
@@ -268,11 +250,7 @@ IoResult FakePort::ClearError(std::uint32_t &flags)
 void FakePort::Cancel(Overlapped &record)
 {
     std::lock_guard lock(mutex);
-    for (Overlapped **pending : {&readRecord, &eventRecord, &writeRecord})
-        if (*pending == &record) {
-            Complete(record, kErrorOperationAborted, 0);
-            *pending = nullptr;
-        }
+    pending.Cancel(record);
 }
 
 } // namespace port

@@ -1,13 +1,16 @@
 #pragma once
 // A scripted port for tests: it produces what a pseudo-terminal cannot (line errors, modem
 // events, I/O errors, a read that completes with 0 bytes, short or stuck writes) and records
-// what the threads did to it. Script calls may come from any thread.
+// what the threads did to it. It keeps its pending operations in the same books as the Linux
+// port, so a stuck write holds the caller's data and reads it until it completes or is
+// cancelled. Script calls may come from any thread.
 
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "PendingRecords.h"
 #include "Port.h"
 
 namespace port {
@@ -15,7 +18,7 @@ namespace port {
 class FakePort final : public Port
 {
 public:
-    FakePort() = default;
+    FakePort() : pending(*this) {}
     ~FakePort() override;
 
     // What the next reads give: bytes, a completion with 0 bytes, or a failure.
@@ -27,9 +30,14 @@ public:
     void FailIo(std::uint32_t error);
     // The pending and later line-event waits fail with this error; reads and writes go on.
     void FailEventWaits(std::uint32_t error);
-    // Writes stay pending until cancelled, or complete at most `bytes` at a time (0: all).
+    // The pending and later reads fail with this error; the rest goes on.
+    void FailReads(std::uint32_t error);
+    // Writes stay pending until drained or cancelled, or complete at most `bytes` at a time
+    // (0: all).
     void SetWritesStuck(bool stuck);
     void SetWriteChunk(std::uint32_t bytes);
+    // The line takes up to `bytes` of the pending write; it completes once all are taken.
+    void DrainWrite(std::uint32_t bytes);
 
     bool ReadPending() const;
     bool EventPending() const;
@@ -64,8 +72,6 @@ private:
         std::uint32_t errors;
     };
 
-    void Begin(Overlapped &record);
-    static void Complete(Overlapped &record, std::uint32_t status, std::uint32_t count);
     std::uint32_t Fill(const std::string &bytes);
     void Raise(const LineEvent &e);
 
@@ -74,6 +80,7 @@ private:
     std::deque<LineEvent> events;
     std::uint32_t failure = kErrorSuccess;
     std::uint32_t eventFailure = kErrorSuccess;
+    std::uint32_t readFailure = kErrorSuccess;
     bool writesStuck = false;
     std::uint32_t writeChunk = 0;
     std::string written;
@@ -82,13 +89,7 @@ private:
     std::vector<std::uint32_t> purges;
     LineState state;
     Timeouts timeouts;
-
-    Overlapped *readRecord = nullptr;
-    char *readBuffer = nullptr;
-    std::uint32_t readSize = 0;
-    Overlapped *eventRecord = nullptr;
-    std::uint32_t *eventMask = nullptr;
-    Overlapped *writeRecord = nullptr;
+    PendingRecords pending; // last: it completes what is pending while the rest still lives
 };
 
 } // namespace port

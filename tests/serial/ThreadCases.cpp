@@ -27,7 +27,7 @@ struct ReaderRig
     {
         reader.PortHandle = &port;
         reader.CloseEvent = close.get();
-        reader.NotifyWindow = &target;
+        reader.Notifications = &target;
         reader.ReadSize = readSize;
         reader.BufferSize = bufferSize;
         if (start)
@@ -58,7 +58,7 @@ struct WriterRig
     {
         writer.PortHandle = &port;
         writer.CloseEvent = close.get();
-        writer.NotifyWindow = &target;
+        writer.Notifications = &target;
         writer.SendIdleRef = &sendIdle;
     }
     ~WriterRig()
@@ -171,6 +171,13 @@ void ReaderEndsSilentlyOrWithHangup()
          },
          1},
         {"stop requested", [](ReaderRig &r) { r.close->Set(); }, 0},
+        {"only the read fails, line events off",
+         [](ReaderRig &r) {
+             r.port.FailEventWaits(port::kErrorNotSupported);
+             WaitUntil([&] { return !r.port.EventPending(); });
+             r.port.FailReads(port::kErrorGenFailure);
+         },
+         1},
     };
     for (const auto &row : rows) {
         ReaderRig rig;
@@ -257,6 +264,8 @@ void WriterWritesQueuedBlocksInOrderThenReportsOnce()
     CHECK_EQ(rig.target.CountOf(kNotifySendDataEmpty), 2u);
 }
 
+// The stuck write reads its block until it is cancelled, so freeing the block first is a
+// use after free (AddressSanitizer).
 void WriterStopsDuringStuckWrite()
 {
     WriterRig rig;
@@ -265,14 +274,28 @@ void WriterStopsDuringStuckWrite()
     CHECK(rig.Queue("never written"));
     CHECK(rig.Queue("still queued"));
     CHECK(WaitUntil([&] { return rig.port.WritePending(); }));
+    rig.port.DrainWrite(3);
     rig.close->Set();
     CHECK(rig.writer.WaitFor(2000));
+    CHECK_EQ(rig.port.Written(), std::string("nev"));
     CHECK_EQ(rig.target.CountOf(kNotifyRequestHangup), 0u);
     CHECK(rig.sendIdle);
     CHECK(!rig.port.WritePending());
     CHECK_EQ(rig.port.Purges().back(), port::kPurgeTxAbort | port::kPurgeTxClear);
     // The ended writer refuses further requests (and frees them).
     CHECK(!rig.Queue("too late"));
+}
+
+// Blocks still queued when the stop comes are dropped, even though writes would complete.
+void WriterWritesNothingOnceStopped()
+{
+    WriterRig rig;
+    CHECK(rig.Queue("first"));
+    CHECK(rig.Queue("second"));
+    rig.close->Set();
+    rig.writer.Start();
+    CHECK(rig.writer.WaitFor(2000));
+    CHECK_EQ(rig.port.Written(), std::string());
 }
 
 void WriterFailures()
@@ -303,6 +326,7 @@ std::vector<minitest::Case> ThreadCases()
         {"writer reports empty once after start", WriterReportsEmptyOnceAfterStart},
         {"writer writes queued blocks in order", WriterWritesQueuedBlocksInOrderThenReportsOnce},
         {"writer stops during a stuck write", WriterStopsDuringStuckWrite},
+        {"writer writes nothing once stopped", WriterWritesNothingOnceStopped},
         {"writer failures", WriterFailures},
     };
 }

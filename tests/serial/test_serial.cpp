@@ -33,8 +33,11 @@ private slots:
     void inputLen_data();
     void inputLen();
     void outputWhileClosedSendsNothing();
+    void outputWhileOpenSends_data();
     void outputWhileOpenSends();
     void lineSettingReachesTheTerminalOnlyWhenChanged();
+    void lineSettingTheLineCannotTakeIsRefused_data();
+    void lineSettingTheLineCannotTakeIsRefused();
     void oneSendDataEmptyAfterOpen();
     void blocksQueuedTogetherArriveInOrder();
     void chunking_data();
@@ -239,24 +242,38 @@ void TestSerial::inputLen()
 
 void TestSerial::outputWhileClosedSendsNothing()
 {
-    comm->SetOutput("AAFAA");
+    comm->SendOutput("AAFAA");
     QCOMPARE(comm->Output(), std::string("AAFAA"));
     QVERIFY(!comm->SendData("x", 1));
     comm->StartPort();
     QTRY_COMPARE(rec.empties, 1);
     QCOMPARE(pty->Receive(1, 200), std::string());
-    comm->SetOutput("");
+    comm->SendOutput("");
     QCOMPARE(comm->Output(), std::string());
     QCOMPARE(pty->Receive(1, 200), std::string());
 }
 
+void TestSerial::outputWhileOpenSends_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("command") << 5 << true;
+    QTest::newRow("longest") << 65535 << true;
+    // Too long for one hand-over: refused whole, never cut to its low 16 bits.
+    QTest::newRow("65,536") << 65536 << false;
+    QTest::newRow("65,537") << 65537 << false;
+}
+
 void TestSerial::outputWhileOpenSends()
 {
+    QFETCH(int, length);
+    QFETCH(bool, sent);
     comm->StartPort();
     QTRY_COMPARE(rec.empties, 1);
-    comm->SetOutput("AAFA1");
-    QCOMPARE(pty->Receive(5), std::string("AAFA1"));
-    QTRY_COMPARE(rec.empties, 2);
+    const std::string text(static_cast<std::size_t>(length), 'o');
+    QCOMPARE(comm->SendOutput(text), sent);
+    QCOMPARE(pty->Receive(text.size(), sent ? 2000 : 300), sent ? text : std::string());
+    QTRY_COMPARE(rec.empties, sent ? 2 : 1);
 }
 
 void TestSerial::lineSettingReachesTheTerminalOnlyWhenChanged()
@@ -287,6 +304,58 @@ void TestSerial::lineSettingReachesTheTerminalOnlyWhenChanged()
     t = SlaveTermios();
     QCOMPARE(t.c_cflag & CSTOPB, tcflag_t(CSTOPB));
     QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+}
+
+// Settings the Linux port cannot honour, and a speed no line has, are refused rather than
+// silently left out: the component raises its error and keeps the setting that is in force.
+void TestSerial::lineSettingTheLineCannotTakeIsRefused_data()
+{
+    QTest::addColumn<int>("setting");
+    QTest::newRow("speed 0") << 0;
+    QTest::newRow("DTR handshake") << 1;
+    QTest::newRow("RTS while transmitting") << 2;
+    QTest::newRow("DSR flow") << 3;
+    QTest::newRow("DSR sensitivity") << 4;
+}
+
+void TestSerial::lineSettingTheLineCannotTakeIsRefused()
+{
+    QFETCH(int, setting);
+    comm->SetBaudRate(19200);
+    comm->StartPort();
+    const auto apply = [&] {
+        switch (setting) {
+        case 0:
+            comm->SetBaudRate(0);
+            break;
+        case 1:
+            comm->SetDtrControl(TDtrControl::DtrHandshake);
+            break;
+        case 2:
+            comm->SetRtsControl(TRtsControl::RtsTransmissionAvailable);
+            break;
+        case 3:
+            comm->SetOutx_DsrFlow(true);
+            break;
+        default:
+            comm->SetDsrSensitivity(true);
+            break;
+        }
+    };
+    QVERIFY_THROWS_EXCEPTION(ECommsError, apply());
+    QCOMPARE(comm->BaudRate(), 19200u);
+    QCOMPARE(comm->DtrControl(), TDtrControl::DtrDisable);
+    QCOMPARE(comm->RtsControl(), TRtsControl::RtsDisable);
+    QVERIFY(!comm->Outx_DsrFlow() && !comm->DsrSensitivity());
+    const termios t = SlaveTermios();
+    QCOMPARE(cfgetospeed(&t), speed_t(B19200));
+    QCOMPARE(cfgetispeed(&t), speed_t(B19200));
+    QVERIFY(comm->PortOpen());
+    // Closed, the setting only waits; the open refuses it the same way.
+    comm->StopPort();
+    comm->SetBaudRate(0);
+    QVERIFY_THROWS_EXCEPTION(ECommsError, comm->StartPort());
+    QVERIFY(!comm->PortOpen());
 }
 
 void TestSerial::oneSendDataEmptyAfterOpen()
@@ -332,6 +401,11 @@ void TestSerial::chunking()
     QFETCH(int, burst);
     QFETCH(std::vector<int>, chunks);
     comm->SetInputLen(static_cast<std::uint16_t>(inputLen));
+    // Bytes already waiting on a raw line when the port opens belong to no exchange.
+    termios raw = SlaveTermios();
+    cfmakeraw(&raw);
+    tcsetattr(pty->slave, TCSANOW, &raw);
+    QVERIFY(pty->Send("left from before the open"));
     comm->StartPort();
     std::string sent;
     for (int i = 0; i < burst; ++i)

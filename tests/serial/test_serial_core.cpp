@@ -2,30 +2,61 @@
 // scripted fake port and a recording notification target (ThreadCases), the Linux port against
 // pseudo-terminals.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <vector>
 
 #include "MiniTest.h"
 #include "PtyPair.h"
 #include "ThreadCases.h"
 #include "platform/Port.h"
+#include "platform/posix/ModemWatch.h"
+#include "platform/posix/Names.h"
+
+// The kernel's own view of the speeds, rates beyond the B-constants included (the C library's
+// header lacks it).
+struct termios2
+{
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
 
 namespace {
 
+// In a directory of the test's own, so that what the machine has in /dev does not matter.
 void DefaultDeviceNames()
 {
-    const std::pair<const char *, const char *> rows[] = {
-        {"COM1", "/dev/ttyS0"},      {"com12", "/dev/ttyS11"},
-        {"CoM255", "/dev/ttyS254"},  {"/tmp/some-device", "/tmp/some-device"},
-        {"ttyUSB0", "/dev/ttyUSB0"},
+    char dir[] = "/tmp/nmct-dev-XXXXXX";
+    CHECK(::mkdtemp(dir) != nullptr);
+    const std::string d = dir;
+    const int device = ::open((d + "/ttyUSB0").c_str(), O_CREAT | O_WRONLY, 0600);
+    CHECK(device >= 0);
+    ::close(device);
+    CHECK_EQ(::symlink("ttyUSB0", (d + "/COM3").c_str()), 0);
+    const std::pair<const char *, std::string> rows[] = {
+        {"COM1", d + "/ttyS0"},
+        {"com12", d + "/ttyS11"},
+        {"CoM255", d + "/ttyS254"},
+        {"COM3", d + "/COM3"},
+        {"/tmp/some-device", "/tmp/some-device"},
+        {"ttyUSB0", d + "/ttyUSB0"},
     };
     for (const auto &[name, expected] : rows)
-        CHECK_EQ(port::ResolveDevice(name), std::string(expected));
+        CHECK_EQ(port::posix::DefaultDeviceName(name, d), expected);
+    ::unlink((d + "/COM3").c_str());
+    ::unlink((d + "/ttyUSB0").c_str());
+    ::rmdir(dir);
     auto previous = port::SetDeviceResolver([](const std::string &n) { return "/x/" + n; });
     CHECK_EQ(port::ResolveDevice("COM7"), std::string("/x/COM7"));
     port::SetDeviceResolver(previous);
-    CHECK_EQ(port::ResolveDevice("COM7"), std::string("/dev/ttyS6"));
+    CHECK(port::ResolveDevice("COM7") != "/x/COM7");
 }
 
 void OpenIsExclusiveAndNeedsATerminal()
@@ -92,6 +123,132 @@ void ReadTimeoutsOnAPseudoTerminal()
     CHECK_EQ(std::string(buffer, r.Count), burst);
 }
 
+// Time-outs at their limits: multiplier × size must not overflow into "already expired".
+void TimeoutsAtTheirLimitsKeepIoPending()
+{
+    PtyPair pty;
+    auto p = port::OpenDevice(pty.path);
+    CHECK(p != nullptr);
+    auto record = NewRecord();
+    std::vector<char> buffer(200000, 'w');
+
+    p->SetTimeouts({port::kMaxDword, port::kMaxDword, 0, 0, 0});
+    CHECK_EQ(p->Read(buffer.data(), 4096, *record).Error, port::kErrorIoPending);
+    CHECK(!minitest::WaitUntil([&] { return record->event->IsSet(); }, 150));
+    p->Cancel(*record);
+
+    // Nobody drains the far end, so the write cannot finish.
+    p->SetTimeouts({0, 0, 0, port::kMaxDword, 0});
+    CHECK_EQ(p->Write(buffer.data(), static_cast<std::uint32_t>(buffer.size()), *record).Error,
+             port::kErrorIoPending);
+    CHECK(!minitest::WaitUntil([&] { return record->event->IsSet(); }, 150));
+    p->Cancel(*record);
+}
+
+// A record may outlive the port it was used on; it must not call back into it.
+void RecordOutlivesItsPort()
+{
+    PtyPair pty;
+    auto record = NewRecord();
+    {
+        auto p = port::OpenDevice(pty.path);
+        CHECK(p != nullptr);
+        char buffer[8];
+        CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
+    }
+    CHECK_EQ(record->Status, std::uint32_t{port::kErrorOperationAborted});
+    record.reset();
+}
+
+void SpeedsReadBackFromTheLine()
+{
+    struct Row
+    {
+        std::vector<std::uint32_t> rates; // set in turn
+        bool lastTaken;
+        std::uint32_t expected; // both directions
+    };
+    const Row rows[] = {
+        {{14400}, true, 14400},
+        {{14400, 9600}, true, 9600},
+        {{19200, 0}, false, 19200},
+    };
+    for (const auto &row : rows) {
+        PtyPair pty;
+        auto p = port::OpenDevice(pty.path);
+        CHECK(p != nullptr);
+        port::LineState state;
+        bool taken = true;
+        for (std::uint32_t rate : row.rates) {
+            CHECK(p->GetState(state));
+            state.BaudRate = rate;
+            taken = p->SetState(state);
+        }
+        CHECK_EQ(taken, row.lastTaken);
+        termios2 t{};
+        CHECK_EQ(::ioctl(pty.slave, TCGETS2, &t), 0);
+        CHECK_EQ(t.c_ispeed, speed_t{row.expected});
+        CHECK_EQ(t.c_ospeed, speed_t{row.expected});
+        CHECK(p->GetState(state));
+        CHECK_EQ(state.BaudRate, row.expected);
+    }
+}
+
+// A device with modem lines (the count source stands in for one): carrier changes are
+// reported, and the port closes at once whatever the process did with its signals, which it
+// leaves as it found them.
+void ModemWatchStopsWhateverTheSignals()
+{
+    struct sigaction restarting
+    {
+    };
+    restarting.sa_handler = [](int) {};
+    restarting.sa_flags = SA_RESTART;
+    struct sigaction ignored
+    {
+    };
+    ignored.sa_handler = SIG_IGN;
+    struct sigaction byDefault
+    {
+    };
+    byDefault.sa_handler = SIG_DFL;
+    std::atomic<std::uint32_t> carrier{0};
+    auto previous = port::posix::SetModemCountSource([&](int, port::posix::ModemCounts &c) {
+        c = {carrier.load(), 0};
+        return true;
+    });
+    for (const struct sigaction *disposition : {&byDefault, &ignored, &restarting}) {
+        for (int signal : {SIGUSR1, SIGUSR2})
+            ::sigaction(signal, disposition, nullptr);
+        {
+            PtyPair pty;
+            auto p = port::OpenDevice(pty.path);
+            CHECK(p != nullptr);
+            CHECK(p->SetMask(port::kEvRlsd | port::kEvRing));
+            auto record = NewRecord();
+            std::uint32_t events = 0;
+            CHECK_EQ(p->WaitEvent(events, *record).Error, port::kErrorIoPending);
+            ++carrier;
+            CHECK_EQ(port::WaitAny({record->event.get()}), 0);
+            CHECK_EQ(events, port::kEvRlsd);
+            const auto start = std::chrono::steady_clock::now();
+            p.reset();
+            CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
+        }
+        for (int signal : {SIGUSR1, SIGUSR2}) {
+            struct sigaction now
+            {
+            };
+            ::sigaction(signal, nullptr, &now);
+            CHECK(now.sa_handler == disposition->sa_handler);
+            CHECK_EQ(now.sa_flags & SA_RESTART, disposition->sa_flags & SA_RESTART);
+        }
+    }
+    for (int signal : {SIGUSR1, SIGUSR2})
+        ::sigaction(signal, &byDefault, nullptr);
+    port::posix::SetModemCountSource(previous);
+}
+
 void VanishedFarEndIsAnIoError()
 {
     PtyPair pty;
@@ -123,13 +280,19 @@ void WriteReachesTheFarEnd()
 int main()
 {
     std::vector<minitest::Case> cases = ThreadCases();
-    cases.insert(cases.end(),
-                 {
-                     {"default device names", DefaultDeviceNames},
-                     {"open is exclusive and needs a terminal", OpenIsExclusiveAndNeedsATerminal},
-                     {"read time-outs on a pseudo-terminal", ReadTimeoutsOnAPseudoTerminal},
-                     {"vanished far end is an I/O error", VanishedFarEndIsAnIoError},
-                     {"write reaches the far end", WriteReachesTheFarEnd},
-                 });
+    cases.insert(
+        cases.end(),
+        {
+            {"default device names", DefaultDeviceNames},
+            {"open is exclusive and needs a terminal", OpenIsExclusiveAndNeedsATerminal},
+            {"read time-outs on a pseudo-terminal", ReadTimeoutsOnAPseudoTerminal},
+            {"vanished far end is an I/O error", VanishedFarEndIsAnIoError},
+            {"write reaches the far end", WriteReachesTheFarEnd},
+            {"time-outs at their limits keep I/O pending", TimeoutsAtTheirLimitsKeepIoPending},
+            {"a record outlives its port", RecordOutlivesItsPort},
+            {"modem watch stops whatever the signals", ModemWatchStopsWhateverTheSignals},
+            {"speeds read back from the line", SpeedsReadBackFromTheLine},
+
+        });
     return minitest::Run(cases);
 }

@@ -160,7 +160,7 @@ struct PortReader
     {
         reader.PortHandle = &port;
         reader.CloseEvent = close.get();
-        reader.NotifyWindow = &target;
+        reader.Notifications = &target;
         reader.BufferSize = 2048;
         reader.ReadSize = readSize;
         reader.SetPriority(port::ThreadPriority::Highest);
@@ -195,7 +195,7 @@ struct PortWriter
     {
         writer.PortHandle = &port;
         writer.CloseEvent = close.get();
-        writer.NotifyWindow = &target;
+        writer.Notifications = &target;
         writer.SendIdleRef = &sendIdle;
         writer.SetPriority(port::ThreadPriority::AboveNormal);
     }

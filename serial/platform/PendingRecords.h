@@ -1,0 +1,83 @@
+#pragma once
+// What a port has pending on its callers' records: at most one read, one write and one
+// line-event wait. The Linux port and the test fake both keep their books here, so the fake
+// cannot drift from the rules the threads rely on:
+// - a pending write holds its caller's data and reads from it until it completes or is
+//   cancelled, so a block released too early is read after it was freed;
+// - a record completed or cancelled is not touched again;
+// - records that outlive the port forget it.
+// Not locked: the port calls it under its own lock.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "Port.h"
+
+namespace port {
+
+using Clock = std::chrono::steady_clock;
+
+struct PendingRead
+{
+    Overlapped *record = nullptr;
+    char *buffer = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t done = 0;
+    Clock::time_point start, last;
+};
+
+struct PendingWrite
+{
+    Overlapped *record = nullptr;
+    const char *data = nullptr;
+    std::uint32_t size = 0;
+    std::uint32_t done = 0;
+    std::optional<Clock::time_point> deadline;
+};
+
+struct PendingEvent
+{
+    Overlapped *record = nullptr;
+    std::uint32_t *mask = nullptr;
+};
+
+class PendingRecords
+{
+public:
+    explicit PendingRecords(Port &owner) : owner(owner) {}
+    ~PendingRecords(); // aborts what is pending; every record forgets the port
+    PendingRecords(const PendingRecords &) = delete;
+    PendingRecords &operator=(const PendingRecords &) = delete;
+
+    // Marks the record as in progress on this port.
+    void Begin(Overlapped &record);
+    void BeginRead(Overlapped &record, char *buffer, std::uint32_t size);
+    void BeginWrite(Overlapped &record, const char *data, std::uint32_t size);
+    void BeginEvent(Overlapped &record, std::uint32_t &mask);
+
+    // Each completes what is pending of its kind, if anything: a read or write with what it
+    // moved so far, an event wait with the events (given to the caller only on success).
+    void FinishRead(std::uint32_t status);
+    void FinishWrite(std::uint32_t status);
+    void FinishEvent(std::uint32_t status, std::uint32_t events = 0);
+    void FinishAll(std::uint32_t status);
+
+    // Abandons what is pending on the record; afterwards the port has let go of its buffer.
+    void Cancel(Overlapped &record);
+
+    static void Complete(Overlapped &record, std::uint32_t status, std::uint32_t count);
+
+    PendingRead read;
+    PendingWrite write;
+    PendingEvent event;
+
+private:
+    void Track(Overlapped &record);
+
+    Port &owner;
+    std::vector<Overlapped *> used; // records whose UsedOn is this port
+};
+
+} // namespace port

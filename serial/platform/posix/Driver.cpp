@@ -1,0 +1,243 @@
+// The driver thread of the Linux port: carries on pending reads and writes, keeps the read
+// time-outs, and turns the line discipline's error marks and counters into line errors.
+#include <algorithm>
+#include <cerrno>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "PosixPort.h"
+
+namespace port::posix {
+
+bool PosixPort::ReadReturnsAtOnce() const
+{
+    return timeouts.ReadIntervalTimeout == kMaxDword && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+           timeouts.ReadTotalTimeoutConstant == 0;
+}
+
+bool PosixPort::ReadReturnsOnAnyByte() const
+{
+    return timeouts.ReadIntervalTimeout == kMaxDword &&
+           timeouts.ReadTotalTimeoutMultiplier == kMaxDword &&
+           timeouts.ReadTotalTimeoutConstant != 0 && timeouts.ReadTotalTimeoutConstant != kMaxDword;
+}
+
+std::optional<Clock::time_point> PosixPort::ReadDeadline() const
+{
+    const PendingRead &read = pending.read;
+    std::optional<Clock::time_point> deadline;
+    const std::uint32_t interval = timeouts.ReadIntervalTimeout;
+    if (interval != 0 && interval != kMaxDword && read.done > 0)
+        deadline = read.last + Milliseconds(interval);
+    std::uint64_t total = 0;
+    if (ReadReturnsOnAnyByte())
+        total = timeouts.ReadTotalTimeoutConstant;
+    else
+        total = std::uint64_t{timeouts.ReadTotalTimeoutMultiplier} * read.size +
+                timeouts.ReadTotalTimeoutConstant;
+    if (total != 0) {
+        const auto end = read.start + Milliseconds(total);
+        deadline = deadline ? std::min(*deadline, end) : end;
+    }
+    return deadline;
+}
+
+std::uint32_t PosixPort::ErrorsFromCounters()
+{
+    if (!countersSupported)
+        return 0;
+    serial_icounter_struct now{};
+    if (::ioctl(fd, TIOCGICOUNT, &now) != 0) {
+        countersSupported = false;
+        return 0;
+    }
+    std::uint32_t flags = 0;
+    if (now.frame != counters.frame)
+        flags |= kCeFrame;
+    if (now.parity != counters.parity && (state.Flags & kFlagParity))
+        flags |= kCeRxParity;
+    if (now.brk != counters.brk)
+        flags |= kCeBreak;
+    if (now.overrun != counters.overrun)
+        flags |= kCeOverrun;
+    if (now.buf_overrun != counters.buf_overrun)
+        flags |= kCeRxOver;
+    counters = now;
+    return flags;
+}
+
+// Takes the error marks out of the received bytes: FF FF is a data FF, FF 00 00 a break,
+// FF 00 c a byte c received with a framing or parity error. Never gives more bytes than it got.
+std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, char *out)
+{
+    std::uint32_t produced = 0;
+    std::uint32_t marked = 0;
+    const bool dropNull = (state.Flags & kFlagNull) != 0;
+    const bool replace = (state.Flags & kFlagErrorChar) && (state.Flags & kFlagParity);
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char c = raw[i];
+        switch (mark) {
+        case Mark::None:
+            if (c == 0xFF)
+                mark = Mark::SawFF;
+            else if (!(dropNull && c == 0))
+                out[produced++] = static_cast<char>(c);
+            break;
+        case Mark::SawFF:
+            mark = Mark::None;
+            if (c == 0) {
+                mark = Mark::SawFF00;
+            } else {
+                out[produced++] = static_cast<char>(0xFF);
+                if (c != 0xFF)
+                    out[produced++] = static_cast<char>(c);
+            }
+            break;
+        case Mark::SawFF00:
+            mark = Mark::None;
+            if (c == 0) {
+                marked |= kCeBreak;
+            } else {
+                marked |= kCeFrame;
+                out[produced++] = replace ? state.ErrorChar : static_cast<char>(c);
+            }
+            break;
+        }
+    }
+    std::uint32_t found = ErrorsFromCounters();
+    if (found == 0 && !countersSupported)
+        found = marked;
+    if (found != 0) {
+        errors |= found;
+        RaiseEvents(kEvErr);
+    }
+    return produced;
+}
+
+void PosixPort::RaiseEvents(std::uint32_t events)
+{
+    events &= commMask;
+    if (events == 0)
+        return;
+    if (pending.event.record != nullptr)
+        pending.FinishEvent(kErrorSuccess, events);
+    else
+        pendingEvents |= events;
+}
+
+// The far end went away (adapter removed, master side closed): what is pending fails, except
+// that bytes already in a read are delivered first.
+void PosixPort::NoteGone()
+{
+    gone = true;
+    const bool delivered = pending.read.record != nullptr && pending.read.done > 0;
+    pending.FinishRead(delivered ? kErrorSuccess : kErrorGenFailure);
+    pending.FinishWrite(kErrorGenFailure);
+    if (!delivered)
+        pending.FinishEvent(kErrorGenFailure);
+}
+
+void PosixPort::PumpRead(Clock::time_point now)
+{
+    PendingRead &read = pending.read;
+    if (read.record == nullptr)
+        return;
+    bool lost = false;
+    bool got = false;
+    while (read.done < read.size) {
+        unsigned char raw[4096];
+        const std::size_t room = std::min<std::size_t>(read.size - read.done, sizeof raw);
+        const ssize_t n = ::read(fd, raw, room);
+        if (n > 0) {
+            read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done);
+            got = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        lost = true; // 0 (hung up) or an I/O error
+        break;
+    }
+    if (got)
+        read.last = now;
+    if (lost) {
+        NoteGone();
+        return;
+    }
+    const auto deadline = ReadDeadline();
+    if (read.done == read.size || ReadReturnsAtOnce() ||
+        (ReadReturnsOnAnyByte() && read.done > 0) || (deadline && now >= *deadline))
+        pending.FinishRead(kErrorSuccess);
+}
+
+void PosixPort::PumpWrite(Clock::time_point now)
+{
+    PendingWrite &write = pending.write;
+    if (write.record == nullptr)
+        return;
+    while (write.done < write.size) {
+        const ssize_t n = ::write(fd, write.data + write.done, write.size - write.done);
+        if (n > 0) {
+            write.done += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        NoteGone();
+        return;
+    }
+    if (write.done == write.size || (write.deadline && now >= *write.deadline))
+        pending.FinishWrite(kErrorSuccess);
+}
+
+int PosixPort::NextTimeoutMs(Clock::time_point now) const
+{
+    std::optional<Clock::time_point> next;
+    if (pending.read.record != nullptr)
+        next = ReadDeadline();
+    if (pending.write.record != nullptr && pending.write.deadline)
+        next = next ? std::min(*next, *pending.write.deadline) : *pending.write.deadline;
+    if (!next)
+        return -1;
+    if (*next <= now)
+        return 0;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*next - now);
+    return static_cast<int>(std::min<std::int64_t>((micros.count() + 999) / 1000, 1 << 30));
+}
+
+void PosixPort::DriverLoop()
+{
+    while (!stopping) {
+        pollfd fds[2] = {{static_cast<int>(wake->WaitHandle()), POLLIN, 0}, {-1, 0, 0}};
+        int timeout;
+        {
+            std::lock_guard lock(mutex);
+            short events = 0;
+            if (!gone && pending.read.record != nullptr)
+                events |= POLLIN;
+            if (!gone && pending.write.record != nullptr)
+                events |= POLLOUT;
+            if (events != 0)
+                fds[1] = {fd, events, 0};
+            timeout = NextTimeoutMs(Clock::now());
+        }
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+            fds[1].revents = POLLERR;
+        wake->Reset();
+        std::lock_guard lock(mutex);
+        const auto now = Clock::now();
+        PumpRead(now);
+        PumpWrite(now);
+        const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (hungUp && !gone && (pending.read.record != nullptr || pending.write.record != nullptr))
+            NoteGone();
+    }
+}
+
+} // namespace port::posix
