@@ -70,6 +70,17 @@ constexpr std::uint32_t kFlagNull = 0x800;
 constexpr std::uint32_t kFlagRtsShift = 12; // 2 bits: 0 off, 1 on, 2 handshake, 3 toggle
 constexpr std::uint32_t kControlMask = 0x3;
 
+// What the Linux port does with settings termios has no place for:
+// - DTR handshake, RTS while transmitting (toggle), DSR flow control and DSR sensitivity:
+//   refused; SetState fails and the state in force stays.
+// - Speed 0 (a hang-up on a terminal) and a speed the driver does not take: refused the same way.
+// - RTS handshake is hardware flow both ways, as CTS flow is.
+// - Xon/Xoff limits: kept but without effect; the kernel sends Xoff and Xon at its own levels.
+// - TxContinueOnXoff: without effect; the kernel always goes on sending after its own Xoff.
+// - Parity checking off with a parity set: the line still checks; the byte is delivered as
+//   received and no error is reported, which is what a caller with checking off expects. The
+//   error character replaces a bad byte only with checking on.
+// - 1.5 stop bits are sent as 2.
 struct LineState
 {
     std::uint32_t BaudRate = 9600;

@@ -230,6 +230,7 @@ void ModemWatchStopsWhateverTheSignals()
             CHECK_EQ(p->WaitEvent(events, *record).Error, port::kErrorIoPending);
             ++carrier;
             CHECK_EQ(port::WaitAny({record->event.get()}), 0);
+            CHECK(p->GetResult(*record, false).Ok());
             CHECK_EQ(events, port::kEvRlsd);
             const auto start = std::chrono::steady_clock::now();
             p.reset();
