@@ -38,6 +38,11 @@ Commands:
   verify FILE     read the module and list every setting that differs from FILE
   default         restore the module's factory settings
   volume N        set the volume, 0 to 4
+  export-csv FILE [CSV]
+                  FILE's channel table as CSV, for a spreadsheet (or print it)
+  import-csv CSV FILE
+                  replace FILE's channels with the CSV's rows; FILE's tones and
+                  squelch stay, its comments do not
 
 Options:
   --port PORT     COMn (as the window names ports) or a device path such as
@@ -113,7 +118,7 @@ void ExpectOperands(const Arguments &arguments, std::size_t least, std::size_t m
         throw Failure(BadArguments, "--no-verify goes with write only");
 }
 
-ModuleSettings LoadFile(const std::string &path)
+std::string LoadText(const std::string &path)
 {
     std::string text;
     if (path == "-") {
@@ -126,14 +131,23 @@ ModuleSettings LoadFile(const std::string &path)
     }
     if (text.size() > LargestFile)
         throw Failure(FileError, path + ": too large for a parameter file");
-    const SettingsResult result = ReadParamFile(text);
+    return text;
+}
+
+ModuleSettings Checked(const std::string &path, const SettingsResult &result)
+{
     if (!result.Ok()) {
-        std::string message = path + ": not sent, the file has errors:";
+        std::string message = path + ": has errors, so nothing was sent or changed:";
         for (const std::string &error : result.errors)
             message += "\n  " + error;
         throw Failure(FileError, message);
     }
     return result.settings;
+}
+
+ModuleSettings LoadFile(const std::string &path)
+{
+    return Checked(path, ReadParamFile(LoadText(path)));
 }
 
 void SaveFile(const std::string &path, const std::string &text, std::ostream &out)
@@ -289,6 +303,21 @@ int Run(const Arguments &arguments, std::ostream &out)
         ModuleCommands module(arguments.port, out);
         module.Connect();
         module.Check(module.Session().SetVolume(level), "setting the volume");
+        return Success;
+    }
+    if (command == "export-csv") {
+        ExpectOperands(arguments, 1, 2, "export-csv FILE [CSV]");
+        const std::string table = WriteChannelTable(LoadFile(arguments.operands[0]));
+        SaveFile(arguments.operands.size() == 2 ? arguments.operands[1] : "-", table, out);
+        return Success;
+    }
+    if (command == "import-csv") {
+        ExpectOperands(arguments, 2, 2, "import-csv CSV FILE");
+        const std::string &csv = arguments.operands[0];
+        const std::string &path = arguments.operands[1];
+        const ModuleSettings settings =
+            Checked(csv, ReadChannelTable(LoadText(csv), LoadFile(path)));
+        SaveFile(path, WriteParamFile(settings), out);
         return Success;
     }
     throw Failure(BadArguments, "unknown command '" + command + "' (see --help)");

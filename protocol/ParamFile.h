@@ -70,6 +70,12 @@ SetCommandValues SetValuesFromSettings(const ModuleSettings &settings);
 std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
                                              const ModuleSettings &module);
 
+// The channel table for spreadsheets: a header, then "channel,transmit,receive" rows. Reading
+// takes ',' or ';' between fields, quotes around them, and a frequency a spreadsheet shortened
+// ("450.125", "450"); it replaces the channels of `rest` and keeps its tones and squelch.
+std::string WriteChannelTable(const ModuleSettings &settings);
+SettingsResult ReadChannelTable(std::string_view text, const ModuleSettings &rest);
+
 // "ddd.dddd", as the window's frequency field shows a frequency.
 bool IsFrequencyText(std::string_view text);
 // "CTCSS 11", "CDCSS 031N": the list the window's check boxes choose and the selector's item.

@@ -126,6 +126,10 @@ void TestCli::command_data()
         << port + QStringList{"volume", "3"} << none << Faults{.answerLimit = 1} << 6 << ""
         << ": setting the volume failed: the module did not answer"
         << "AAFAA AAFA4";
+    QTest::newRow("export-csv") << QStringList{"export-csv", "{file}"} << changed << good << 0
+                                << "3,460.0000,460.5000\r"
+                                << ""
+                                << "";
     QTest::newRow("ports") << QStringList{"ports"} << none << good << 0
                            << "Port names and the devices they open:"
                            << ""

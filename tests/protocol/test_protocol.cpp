@@ -360,19 +360,21 @@ void TestProtocol::okReply()
 
 void TestProtocol::paramFile_data()
 {
-    // A good file gives its set command; a bad one its first error, from the start.
+    // A good file gives its set command; a bad one its first error, from the start. A channel
+    // table (CSV) takes the factory file's tones and squelch.
+    QTest::addColumn<bool>("table");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QString>("error");
     const QByteArray none;
-    QTest::newRow("factory") << FactoryFile << QByteArray::fromStdString(DefaultSetCommand)
+    QTest::newRow("factory") << false << FactoryFile << QByteArray::fromStdString(DefaultSetCommand)
                              << QString();
     QByteArray edited = Edited(FactoryFile, "channel 3   452.1250  452.1250",
                                "\tChannel 3\t460.0000 460.5000 # repeater");
     edited = Edited(Edited(Edited(edited, "CTCSS 11", "ctcss 0"), "CDCSS 031N", "cdcss 023i"),
                     "squelch  2", "squelch 8");
     QTest::newRow("edited, BOM, CR LF, tabs, letter case")
-        << "\xEF\xBB\xBF" + Edited(edited, "\n", "\r\n")
+        << false << "\xEF\xBB\xBF" + Edited(edited, "\n", "\r\n")
         << Edited(Edited(QByteArray::fromStdString(DefaultSetCommand), "452.1250,452.1250",
                          "460.0000,460.5000"),
                   "011,125,2", "000,039,8")
@@ -415,18 +417,41 @@ void TestProtocol::paramFile_data()
          "line 25: squelch '?[2J' is not a level"},
     };
     for (const auto &row : bad)
-        QTest::newRow(row.name) << Edited(FactoryFile, row.from, row.to) << none
+        QTest::newRow(row.name) << false << Edited(FactoryFile, row.from, row.to) << none
                                 << QString(row.error);
-    QTest::newRow("empty") << QByteArray("# nothing\n") << none
+    QByteArray csv = "channel;transmit MHz;receive MHz\r\n";
+    for (int channel = 16; channel >= 1; --channel)
+        csv += QByteArray::number(channel) + ";\"455.5250\";455.525\r\n";
+    const QByteArray sameChannels =
+        "AAFA3" + QByteArray("455.5250,455.5250,").repeated(16) + "011,125,2\\r\\n";
+    QTest::newRow("spreadsheet table: ';', quotes, shortened numbers")
+        << true << csv << sameChannels << QString();
+    QTest::newRow("table, whole MHz")
+        << true << Edited(csv, "16;\"455.5250\";455.525", "16;455.5250;455")
+        << Edited(sameChannels, "455.5250,455.5250,011", "455.5250,455.0000,011") << QString();
+    QTest::newRow("table, bad frequency")
+        << true << Edited(csv, "\n3;\"455.5250\"", "\n3;45O.5") << none
+        << QString("line 15: transmit frequency '45O.5' is not a frequency");
+    QTest::newRow("table, channel missing") << true << Edited(csv, "7;\"455.5250\";455.525\r\n", "")
+                                            << none << QString("channel 7 is missing");
+    QTest::newRow("table, short row")
+        << true << Edited(csv, "\n2;\"455.5250\";", "\n2;") << none
+        << QString("line 16: a row needs the channel, the transmit and the receive frequency");
+    QTest::newRow("empty") << false << QByteArray("# nothing\n") << none
                            << QString("the file is empty: it must start with 'format 1'");
 }
 
 void TestProtocol::paramFile()
 {
+    QFETCH(bool, table);
     QFETCH(QByteArray, file);
     QFETCH(QByteArray, command);
     QFETCH(QString, error);
-    const SettingsResult read = ReadParamFile(file.toStdString());
+    ParamRecord factory;
+    MakeDefaultParams(factory);
+    const ModuleSettings rest = SettingsFromRecord(factory).settings;
+    const SettingsResult read =
+        table ? ReadChannelTable(file.toStdString(), rest) : ReadParamFile(file.toStdString());
     if (!error.isEmpty()) {
         QVERIFY(!read.Ok());
         const QString first = QString::fromStdString(read.errors.front());
@@ -441,6 +466,10 @@ void TestProtocol::paramFile()
     const SettingsResult reloaded = ReadParamFile(WriteParamFile(shown.settings));
     QVERIFY(reloaded.Ok());
     QCOMPARE(QByteArray::fromStdString(CommandFrom(reloaded.settings)), command);
+    const SettingsResult fromTable =
+        ReadChannelTable(WriteChannelTable(read.settings), read.settings);
+    QVERIFY(fromTable.Ok());
+    QCOMPARE(QByteArray::fromStdString(CommandFrom(fromTable.settings)), command);
 }
 
 void TestProtocol::paramFileFromRecord()
