@@ -2,6 +2,7 @@
 
 #include <QSaveFile>
 
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
