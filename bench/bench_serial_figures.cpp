@@ -1,7 +1,8 @@
-// Figures for the serial component, measured over a pseudo-terminal (not a test: it asserts
-// nothing). Prints the CPU ticks of the port's threads over 10 s of an idle open port, the
-// delay from the last byte of a burst to OnReceiveData, and the receive throughput of 10 MB
-// with InputLen 340.
+// Figures for the serial component alone, measured over a pseudo-terminal: the CPU ticks of
+// the port's threads over 10 s of an idle open port, the delay from the last byte of a burst
+// to OnReceiveData, and the receive throughput of 10 MB with InputLen 340.
+//
+//     bench_serial_figures
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -12,13 +13,14 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-#include "Comm.h"
-#include "PtyPair.h"
+#include "serial/Comm.h"
+#include "tests/serial/PtyPair.h"
 
 namespace {
 
