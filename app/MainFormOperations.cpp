@@ -3,8 +3,9 @@
 //
 // Every exchange runs SendCommand, which keeps processing Qt events while it waits, so clicks
 // and timer ticks arrive in the middle of an operation. The parameter operations and the timer
-// therefore look at the link's Busy flag first; OPEN/CLOSE does not, and its identify attempt
-// then fails at once.
+// therefore look at the link's Busy flag first. A CLOSE or a window close that arrives during
+// an operation waits for it to end: carried out at once, the operation's outcome would show
+// over the idle window.
 
 #include "UMainForm.h"
 
@@ -13,8 +14,12 @@
 #include "protocol/Commands.h"
 #include "serial/UComm.h"
 #include "widgets/CircleShape.h"
+#include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
@@ -51,6 +56,29 @@ std::string Bytes(const QString &text)
 
 } // namespace
 
+class TfrmMain::OperationScope
+{
+public:
+    explicit OperationScope(TfrmMain &window) : window(window) { ++window.operationsRunning; }
+    ~OperationScope()
+    {
+        if (--window.operationsRunning > 0)
+            return;
+        // From the event loop: the operation's callers unwind first.
+        if (window.closing)
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        else if (window.closePending)
+            QTimer::singleShot(0, &window, [target = &window] {
+                RunGuarded([target] { target->CarryOutPendingClose(); });
+            });
+    }
+    OperationScope(const OperationScope &) = delete;
+    OperationScope &operator=(const OperationScope &) = delete;
+
+private:
+    TfrmMain &window;
+};
+
 const QString TfrmMain::SetSucceeded = QStringLiteral("Successfully set!");
 const QString TfrmMain::DefaultSucceeded = QStringLiteral("Default parameters successfully!");
 const QString TfrmMain::VolumeSucceeded = QStringLiteral("Volume successfully set!");
@@ -60,8 +88,13 @@ const QString TfrmMain::OperationFailed = QStringLiteral("Operation failed!");
 
 void TfrmMain::btnOpenClick()
 {
+    const OperationScope operation(*this);
     ButtonDisabledDuring whileOpening(btnOpen);
     if (PortOpened) {
+        if (Link->Busy()) {
+            closePending = true;
+            return;
+        }
         DisconnectPort();
         EnableEditing(false);
         if (DeviceFound) {
@@ -87,9 +120,13 @@ void TfrmMain::btnOpenClick()
     btnOpen->setText(QStringLiteral("CLOSE"));
     QThread::msleep(10);
     DetectDevice();
+    if (closing)
+        return;
     if (DeviceFound) {
-        btnReadClick();
+        // Watched before the READ, so a READ that fails leaves the module watched all the same;
+        // ticks during the READ find the link busy and return.
         Timer1->start();
+        btnReadClick();
     } else {
         SetNotFound();
     }
@@ -123,8 +160,32 @@ void TfrmMain::DisconnectPort()
     btnOpen->setText(QStringLiteral("OPEN"));
 }
 
+void TfrmMain::CarryOutPendingClose()
+{
+    if (!closePending)
+        return;
+    closePending = false;
+    if (PortOpened) // the watch may have closed it meanwhile
+        btnOpenClick();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event)
+{
+    // The operation ends within its reply wait and shows nothing more; a message it shows now
+    // goes with the window. The program ends once the operation has unwound.
+    if (operationsRunning > 0) {
+        closing = true;
+        Timer1->stop();
+        for (QDialog *dialog : findChildren<QDialog *>())
+            if (dialog->isVisible())
+                dialog->reject();
+    }
+    QWidget::closeEvent(event);
+}
+
 void TfrmMain::Timer1Timer()
 {
+    const OperationScope operation(*this);
     if (!Link->PortIsOpen() || Link->Busy())
         return;
     const bool foundBefore = DeviceFound;
@@ -138,6 +199,7 @@ void TfrmMain::Timer1Timer()
 
 void TfrmMain::btnReadClick()
 {
+    const OperationScope operation(*this);
     if (Link->Busy())
         return;
     ButtonDisabledDuring whileReading(btnRead);
@@ -154,6 +216,7 @@ void TfrmMain::btnReadClick()
 
 void TfrmMain::btnSetClick()
 {
+    const OperationScope operation(*this);
     if (Link->Busy())
         return;
     ButtonDisabledDuring whileSetting(btnSet);
@@ -165,6 +228,7 @@ void TfrmMain::btnSetClick()
 
 void TfrmMain::btnDefaultClick()
 {
+    const OperationScope operation(*this);
     if (Link->Busy())
         return;
     ButtonDisabledDuring whileRestoring(btnDefault);
@@ -174,11 +238,13 @@ void TfrmMain::btnDefaultClick()
     }
     ShowInfo(DefaultSucceeded);
     // Read the factory values back once the user has closed the message.
-    btnReadClick();
+    if (!closing)
+        btnReadClick();
 }
 
 void TfrmMain::VolSetClick()
 {
+    const OperationScope operation(*this);
     if (Link->Busy())
         return;
     ButtonDisabledDuring whileSetting(VolSet);

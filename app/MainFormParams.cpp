@@ -11,6 +11,8 @@
 
 #include <QCheckBox>
 
+#include <stdexcept>
+
 namespace {
 
 // One direction's tone controls: the two selectors and the pair of check boxes.
@@ -35,9 +37,17 @@ void ShowTone(const std::string &codeText, const ToneControls &controls)
 ToneCode SelectedTone(const ToneControls &controls)
 {
     // The CTCS box alone decides which list is sent.
-    return controls.ctcssBox->isChecked()
-               ? CodeForSelection(ToneList::Ctcss, controls.ctcss->currentIndex())
-               : CodeForSelection(ToneList::Cdcss, controls.cdcss->currentIndex());
+    const bool ctcss = controls.ctcssBox->isChecked();
+    const QComboBox *list = ctcss ? controls.ctcss : controls.cdcss;
+    // Typed text that begins no item, or a read code past the list: any code sent would differ
+    // from what the selector shows.
+    if (list->currentIndex() < 0) {
+        const QString name = (ctcss ? controls.ctcssBox : controls.cdcssBox)->text();
+        throw std::runtime_error(QStringLiteral("%1: \"%2\" is not in the list; nothing was sent")
+                                     .arg(name, list->currentText())
+                                     .toStdString());
+    }
+    return CodeForSelection(ctcss ? ToneList::Ctcss : ToneList::Cdcss, list->currentIndex());
 }
 
 } // namespace

@@ -75,6 +75,8 @@ void TfrmMain::ShowStatus(const QString &text)
 
 void TfrmMain::ShowInfo(const QString &text)
 {
+    if (closing) // the window is gone; its operation is ending
+        return;
     ShowMessageDialog(this, text);
 }
 

@@ -31,6 +31,7 @@ class CompletingComboBox;
 class FrequencyEdit;
 class PortComboBox;
 class QCheckBox;
+class QCloseEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -69,7 +70,8 @@ public:
     // decimal number throws EConvertError; what was shown before it stays shown.
     void ShowParams(ParamRecord record);
     void LoadDefaults();
-    // The complete set command as the controls stand, line end included.
+    // The complete set command as the controls stand, line end included. Throws when the tone
+    // selector a direction's check box chooses shows no item: no code would match what it shows.
     std::string BuildSetCommand() const;
 
     // Shows text in the modal message dialog; returns when the user has closed it.
@@ -80,6 +82,8 @@ public:
     void DetectDevice();
     // Closes the port and shows the idle look, unless an exchange is running.
     void DisconnectPort();
+    // A CLOSE clicked while an exchange held the link, carried out once it has ended.
+    void CarryOutPendingClose();
 
     // The outcomes the parameter operations report.
     static const QString SetSucceeded;
@@ -165,7 +169,17 @@ public slots:
     void VolSetClick();
     void Timer1Timer();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    // Counts the operations that talk to the module while they run; when the outermost ends,
+    // a CLOSE or a window close that came meanwhile is carried out (MainFormOperations.cpp).
+    class OperationScope;
+    int operationsRunning = 0;
+    bool closePending = false; // CLOSE clicked during an exchange
+    bool closing = false;      // the window was closed during an operation
+
     // Sends a command and tells whether the module answered "OK".
     bool ExchangeExpectingOk(const std::string &command);
 

@@ -401,14 +401,16 @@ void TestWindowParams::setCommandToneCodes_data()
     QTest::addColumn<bool>("transmit");
     QTest::addColumn<bool>("ctcss");   // state of the direction's CTCS box
     QTest::addColumn<int>("position"); // in the list the box chooses
-    QTest::addColumn<QString>("tail"); // the command from the tone codes on
+    QTest::addColumn<QString>("tail"); // the command from the tone codes on, or the error
 
     QTest::newRow("tx CTCSS 5") << true << true << 5 << "005,125,2\\r\\n";
     QTest::newRow("tx CTCSS 38") << true << true << 38 << "038,125,2\\r\\n";
     QTest::newRow("tx CDCSS 0") << true << false << 0 << "039,125,2\\r\\n";
     QTest::newRow("tx CDCSS 165") << true << false << 165 << "204,125,2\\r\\n";
-    QTest::newRow("tx CTCSS none") << true << true << -1 << "0-1,125,2\\r\\n";
-    QTest::newRow("tx CDCSS none") << true << false << -1 << "038,125,2\\r\\n";
+    QTest::newRow("tx CTCSS none")
+        << true << true << -1 << "TX CTCS: \"\" is not in the list; nothing was sent";
+    QTest::newRow("rx CDCSS none")
+        << false << false << -1 << "RX CDCS: \"\" is not in the list; nothing was sent";
     QTest::newRow("rx CTCSS 0") << false << true << 0 << "011,000,2\\r\\n";
     QTest::newRow("rx CDCSS 86") << false << false << 86 << "011,125,2\\r\\n";
     QTest::newRow("rx CDCSS 1") << false << false << 1 << "011,040,2\\r\\n";
@@ -429,7 +431,13 @@ void TestWindowParams::setCommandToneCodes()
     (ctcss ? ctcssList : cdcssList)->setCurrentIndex(position);
     (ctcss ? cdcssList : ctcssList)->setCurrentIndex(3);
 
-    QCOMPARE(QString::fromStdString(window_->BuildSetCommand().substr(FrequencyPartEnd)), tail);
+    QString result;
+    try {
+        result = QString::fromStdString(window_->BuildSetCommand().substr(FrequencyPartEnd));
+    } catch (const std::exception &error) {
+        result = QString::fromStdString(error.what());
+    }
+    QCOMPARE(result, tail);
 }
 
 void TestWindowParams::setCommandCarriesShortFieldUnchanged()

@@ -15,14 +15,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 
 using nmct::modsim::Faults;
@@ -81,6 +84,67 @@ void During(int ms, std::function<void()> check)
     QTimer::singleShot(ms, std::move(check));
 }
 
+// Runs `action` once the module has received `command` while the window still waits for the
+// reply: a click that lands inside the exchange.
+void InsideExchange(ToolRig &tool, const std::string &command, std::function<void()> action)
+{
+    auto *poll = new QTimer(&tool.window());
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, poll, [&tool, poll, command, action] {
+        const std::vector<std::string> wire = tool.Wire();
+        if (!tool.window().Link->Busy() ||
+            std::find(wire.begin(), wire.end(), command) == wire.end())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start();
+}
+
+// Calls `watch` with every event the application delivers, before its receiver sees it.
+class EventWatch : public QObject
+{
+public:
+    explicit EventWatch(std::function<void(QObject *, QEvent *)> watch) : watch(std::move(watch))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        watch(receiver, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject *, QEvent *)> watch;
+};
+
+// Records each message and answers it with OK after `check`. A check that fails inside closes
+// the dialog all the same, so the test fails at once instead of waiting at a modal dialog.
+void AnswerMessages(ToolRig &tool, std::function<void(TfrmMsg &)> check)
+{
+    TfrmMsg::SetShownHook([&tool, check = std::move(check)](TfrmMsg &dialog) {
+        const auto closeAnyway = qScopeGuard([&dialog] {
+            if (dialog.isVisible())
+                dialog.done(-1);
+        });
+        tool.messages << dialog.lblMsg->text();
+        check(dialog);
+        dialog.Button1->click();
+    });
+}
+
+Faults LateReplies(std::chrono::milliseconds delay)
+{
+    Faults late;
+    late.reply = ReplyFault::Late;
+    late.lateDelay = delay;
+    return late;
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -98,21 +162,28 @@ private slots:
     void replyJudgement();
     void lossClosesPort();
     void closeWhileConnected();
-    void setWhileReadWaits();
-    void closeWhileExchangeWaits();
+    void insideRead_data();
+    void insideRead();
+    void closeInsideExchange_data();
+    void closeInsideExchange();
     void badToneCodeOnRead();
     void badToneCodeOnOpen();
+    void setRefusesToneNotInList();
     void openWithoutDevice();
     void openPortHeldElsewhere();
     void closingWindowReleasesDevice();
+    void closingWindowDuringSetEndsProgram(); // last: it runs the application's loop
 };
 
 void TestEndToEnd::openIdentifiesAndReads()
 {
     ToolRig tool;
-    tool.ClickOpen();
     TfrmMain &w = tool.window();
+    bool openEnabledDuringOpen = true;
+    During(5, [&] { openEnabledDuringOpen = w.btnOpen->isEnabled(); });
+    tool.ClickOpen();
 
+    QVERIFY(!openEnabledDuringOpen);
     QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFAA", "AAFA1"}));
     QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
     QCOMPARE(w.EdtModel->text(), QString("NM450"));
@@ -195,12 +266,10 @@ void TestEndToEnd::defaultRestoresAndReadsBack()
 
     // The read-back starts only after the message is closed, with DEFAULT still disabled.
     bool defaultEnabledDuringReadBack = true;
-    TfrmMsg::SetShownHook([&](TfrmMsg &dialog) {
-        tool.messages << dialog.lblMsg->text();
+    AnswerMessages(tool, [&](TfrmMsg &) {
         QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA2"}));
         QTimer::singleShot(0, &w,
                            [&] { defaultEnabledDuringReadBack = w.btnDefault->isEnabled(); });
-        dialog.Button1->click();
     });
     tool.Click(w.btnDefault);
 
@@ -344,51 +413,79 @@ void TestEndToEnd::closeWhileConnected()
     QCOMPARE(w.EdtModel->text(), QString("NM450"));
 }
 
-void TestEndToEnd::setWhileReadWaits()
+void TestEndToEnd::insideRead_data()
 {
+    QTest::addColumn<QString>("action");
+    QTest::newRow("SET click") << "SET";
+    QTest::newRow("watch tick") << "tick";
+}
+
+void TestEndToEnd::insideRead()
+{
+    QFETCH(QString, action);
     ToolRig tool;
     tool.ClickOpen();
     TfrmMain &w = tool.window();
-    tool.module().ClearReceivedCommands();
-    Faults late;
-    late.reply = ReplyFault::Late;
-    tool.module().SetFaults(late);
+    tool.ForgetWire();
+    tool.module().SetFaults(LateReplies(700ms)); // the read times out
 
     bool readEnabledDuringWait = true;
-    During(100, [&] {
+    InsideExchange(tool, "AAFA1", [&] {
         readEnabledDuringWait = w.btnRead->isEnabled();
-        w.btnSet->click();
+        if (action == "SET")
+            w.btnSet->click();
+        else
+            w.Timer1Timer();
     });
     tool.Click(w.btnRead);
 
+    // Neither sends anything nor changes what the window says about the module.
     QVERIFY(!readEnabledDuringWait);
     QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA1"}));
     QCOMPARE(tool.messages, QStringList{"Operation failed!"});
-    QVERIFY(w.btnRead->isEnabled() && w.btnSet->isEnabled());
+    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QVERIFY(w.Link->PortIsOpen() && w.DeviceFound);
+    QVERIFY(w.btnRead->isEnabled() && w.btnSet->isEnabled() && w.p2->isEnabled());
 }
 
-void TestEndToEnd::closeWhileExchangeWaits()
+void TestEndToEnd::closeInsideExchange_data()
 {
+    QTest::addColumn<QString>("exchange");
+    QTest::newRow("READ") << "AAFA1";
+    QTest::newRow("watch identify") << "AAFAA";
+}
+
+void TestEndToEnd::closeInsideExchange()
+{
+    QFETCH(QString, exchange);
     ToolRig tool;
+    tool.module().SetRecord(CustomRecord());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
-    tool.module().SetRecord(CustomRecord());
+    tool.ForgetWire();
+    tool.module().SetFaults(LateReplies(300ms)); // answered, late enough to click inside
 
-    // The reply ends the wait about 100 ms after the command: CLOSE comes before it.
-    During(50, [&] { w.btnOpen->click(); });
-    tool.Click(w.btnRead);
+    bool clicked = false;
+    InsideExchange(tool, exchange.toStdString(), [&] {
+        tool.Click(w.btnOpen);
+        clicked = true;
+    });
+    if (exchange == "AAFA1")
+        tool.Click(w.btnRead);
+    QTRY_VERIFY_WITH_TIMEOUT(clicked, 5000); // the watch's identify comes within 2 s
 
-    // CLOSE could not close during the exchange; it still stopped the watch and showed the
-    // defaults, over which the read then showed what it received.
-    QVERIFY(w.Link->PortIsOpen());
-    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
-    QCOMPARE(w.shpLight->BrushColor(), Green);
-    QVERIFY(!w.Timer1->isActive());
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
-    QVERIFY(!w.DeviceFound);
+    // The CLOSE is carried out once the exchange has ended: the window never claims the module
+    // over values it did not read, and the button, the light and the port agree.
+    QTRY_COMPARE_WITH_TIMEOUT(w.btnOpen->text(), QString("OPEN"), 3000);
+    QTRY_COMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    QVERIFY(!w.Link->PortIsOpen() && !w.PortOpened && !w.DeviceFound);
+    QCOMPARE(w.shpLight->BrushColor(), Grey);
     QVERIFY(!w.p2->isEnabled() && !w.btnSet->isEnabled());
-    QVERIFY(w.btnRead->isEnabled());
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("433.5000"));
+    QVERIFY(!w.Timer1->isActive());
+    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("450.1250"));
+    QTest::qWait(600); // nothing comes back later
+    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    QCOMPARE(tool.Wire(), (std::vector<std::string>{exchange.toStdString()}));
 }
 
 void TestEndToEnd::badToneCodeOnRead()
@@ -423,7 +520,31 @@ void TestEndToEnd::badToneCodeOnOpen()
     QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
     QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
     QVERIFY(w.btnOpen->isEnabled() && w.btnRead->isEnabled());
-    QVERIFY(!w.Timer1->isActive());
+
+    // The module is watched all the same: pulling it out shows at the next tick.
+    tool.Unplug();
+    QTRY_COMPARE_WITH_TIMEOUT(w.lblStatus->text(), QString("Device Not Found!"), 5000);
+    QTRY_COMPARE(w.btnOpen->text(), QString("OPEN"));
+}
+
+void TestEndToEnd::setRefusesToneNotInList()
+{
+    ToolRig tool;
+    tool.ClickOpen();
+    TfrmMain &w = tool.window();
+    tool.ForgetWire();
+
+    // Typed text that begins no code leaves the CDCSS selector without an item.
+    tool.Click(w.CheckBox2);
+    w.CbxTxCD->lineEdit()->selectAll();
+    QTest::keyClicks(w.CbxTxCD->lineEdit(), "9");
+    QCOMPARE(w.CbxTxCD->currentIndex(), -1);
+    tool.Click(w.btnSet);
+
+    QCOMPARE(tool.errors, QStringList{"TX CDCS: \"9\" is not in the list; nothing was sent."});
+    QVERIFY(tool.Wire().empty());
+    QVERIFY(tool.messages.isEmpty());
+    QVERIFY(w.btnSet->isEnabled());
 }
 
 void TestEndToEnd::openWithoutDevice()
@@ -466,6 +587,45 @@ void TestEndToEnd::closingWindowReleasesDevice()
     tool.CloseWindow();
 
     // Closed and unlocked: the same device opens again at once.
+    QVERIFY(port::OpenDevice("COM5") != nullptr);
+}
+
+void TestEndToEnd::closingWindowDuringSetEndsProgram()
+{
+    ToolRig tool;
+    tool.ClickOpen();
+    TfrmMain &w = tool.window();
+    tool.ForgetWire();
+    tool.module().SetFaults(LateReplies(200ms));
+
+    // The window manager's close (as the title bar's close button sends it) arrives just before
+    // the first notification of the serial component after SET went out: at the wait's end.
+    bool closed = false;
+    int dialogsShown = 0;
+    const EventWatch watch([&](QObject *receiver, QEvent *event) {
+        if (event->type() == QEvent::Show && qobject_cast<TfrmMsg *>(receiver))
+            ++dialogsShown;
+        if (!closed && event->type() >= QEvent::User && !receiver->isWidgetType() &&
+            !tool.Wire().empty()) {
+            closed = true;
+            QCloseEvent close;
+            QCoreApplication::sendEvent(w.windowHandle(), &close);
+        }
+    });
+    QTimer::singleShot(0, &w, [&] { tool.Click(w.btnSet); });
+    // The program's own loop, as its entry runs it; a program still running ends it with 1.
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    stuck.start(5000);
+    QCOMPARE(QApplication::exec(), 0);
+
+    QVERIFY(closed);
+    QCOMPARE(dialogsShown, 0); // SET's message does not show once the window is closed
+    QVERIFY(!w.isVisible());
+    QCOMPARE(tool.Wire().size(), std::size_t(1));
+    // The port is stopped and released with the window.
+    tool.CloseWindow();
     QVERIFY(port::OpenDevice("COM5") != nullptr);
 }
 
