@@ -110,11 +110,27 @@ struct Timeouts
     bool operator==(const Timeouts &) const = default;
 };
 
+// Work a waiter can do itself while it waits for an event: a port that would otherwise need a
+// thread of its own to carry an operation on lets the waiting thread watch the device and do
+// the operation's work there, which saves a hand-over between threads.
+class EventSource
+{
+public:
+    virtual ~EventSource() = default;
+    // What to watch besides the event, and for how long at most (-1: no limit); false when
+    // there is nothing to do.
+    virtual bool Watch(NativeHandle &handle, int &timeoutMs) = 0;
+    // The watched handle is ready or the time is up: carry the operation on (it sets the event
+    // when it completes).
+    virtual void Work() = 0;
+};
+
 class Waitable
 {
 public:
     virtual ~Waitable() = default;
     virtual NativeHandle WaitHandle() const = 0;
+    virtual EventSource *Source() const { return nullptr; }
 };
 
 // Manual-reset event: stays signalled until reset, so every waiter sees it.
@@ -129,12 +145,16 @@ public:
 
     void Set();
     void Reset();
-    bool IsSet() const;
+    bool IsSet() const; // lets a source work first
     NativeHandle WaitHandle() const override { return handle; }
+    EventSource *Source() const override { return source; }
+    // Set by a port while an operation on the event's record may need a waiter's help.
+    void SetSource(EventSource *value) { source = value; }
 
 private:
     explicit Event(NativeHandle h) : handle(h) {}
     NativeHandle handle;
+    std::atomic<EventSource *> source{nullptr};
 };
 
 constexpr int kWaitFailed = -1;

@@ -1,5 +1,5 @@
-// The driver thread of the Linux port: carries on pending reads and writes, keeps the read
-// time-outs, and turns the line discipline's error marks and counters into line errors.
+// Carrying on pending reads (for the waiting thread) and writes (on the driver thread), the
+// read time-outs, and the line discipline's error marks and counters turned into line errors.
 #include <algorithm>
 #include <cerrno>
 
@@ -196,18 +196,13 @@ void PosixPort::PumpWrite(Clock::time_point now)
         pending.FinishWrite(kErrorSuccess);
 }
 
-int PosixPort::NextTimeoutMs(Clock::time_point now) const
+int PosixPort::TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_point now)
 {
-    std::optional<Clock::time_point> next;
-    if (pending.read.record != nullptr)
-        next = ReadDeadline();
-    if (pending.write.record != nullptr && pending.write.deadline)
-        next = next ? std::min(*next, *pending.write.deadline) : *pending.write.deadline;
-    if (!next)
+    if (!deadline)
         return -1;
-    if (*next <= now)
+    if (*deadline <= now)
         return 0;
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*next - now);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - now);
     return static_cast<int>(std::min<std::int64_t>((micros.count() + 999) / 1000, 1 << 30));
 }
 
@@ -215,27 +210,21 @@ void PosixPort::DriverLoop()
 {
     while (!stopping) {
         pollfd fds[2] = {{static_cast<int>(wake->WaitHandle()), POLLIN, 0}, {-1, 0, 0}};
-        int timeout;
+        int timeout = -1;
         {
             std::lock_guard lock(mutex);
-            short events = 0;
-            if (!gone && pending.read.record != nullptr)
-                events |= POLLIN;
-            if (!gone && pending.write.record != nullptr)
-                events |= POLLOUT;
-            if (events != 0)
-                fds[1] = {fd, events, 0};
-            timeout = NextTimeoutMs(Clock::now());
+            if (!gone && pending.write.record != nullptr) {
+                fds[1] = {fd, POLLOUT, 0};
+                timeout = TimeoutMs(pending.write.deadline, Clock::now());
+            }
         }
         if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
             fds[1].revents = POLLERR;
         wake->Reset();
         std::lock_guard lock(mutex);
-        const auto now = Clock::now();
-        PumpRead(now);
-        PumpWrite(now);
+        PumpWrite(Clock::now());
         const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        if (hungUp && !gone && (pending.read.record != nullptr || pending.write.record != nullptr))
+        if (hungUp && !gone && pending.write.record != nullptr)
             NoteGone();
     }
 }

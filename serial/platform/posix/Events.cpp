@@ -1,4 +1,5 @@
 // Manual-reset events on eventfd, the wait for any of several, thread priorities.
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -49,6 +50,8 @@ void Event::Reset()
 
 bool Event::IsSet() const
 {
+    if (EventSource *s = source.load())
+        s->Work();
     pollfd p{Fd(handle), POLLIN, 0};
     int r;
     do {
@@ -57,24 +60,43 @@ bool Event::IsSet() const
     return r > 0 && (p.revents & POLLIN) != 0;
 }
 
+// Besides the objects, watches what their sources ask for and lets the sources work when that
+// is ready or their time is up; an object is reported only once it is itself signalled.
 int WaitAny(std::initializer_list<const Waitable *> objects)
 {
     std::vector<pollfd> fds;
-    fds.reserve(objects.size());
-    for (const Waitable *w : objects)
-        fds.push_back({Fd(w->WaitHandle()), POLLIN, 0});
+    std::vector<EventSource *> sources;
+    fds.reserve(objects.size() + 1);
     for (;;) {
-        const int r = ::poll(fds.data(), fds.size(), -1);
+        fds.clear();
+        sources.clear();
+        int timeout = -1;
+        for (const Waitable *w : objects)
+            fds.push_back({Fd(w->WaitHandle()), POLLIN, 0});
+        for (const Waitable *w : objects) {
+            EventSource *s = w->Source();
+            NativeHandle h = -1;
+            int t = -1;
+            if (s == nullptr || !s->Watch(h, t))
+                continue;
+            fds.push_back({Fd(h), POLLIN, 0});
+            sources.push_back(s);
+            if (t >= 0)
+                timeout = timeout < 0 ? t : std::min(timeout, t);
+        }
+        const int r = ::poll(fds.data(), fds.size(), timeout);
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0)
             return kWaitFailed;
-        for (std::size_t i = 0; i < fds.size(); ++i) {
+        for (std::size_t i = 0; i < objects.size(); ++i) {
             if (fds[i].revents & (POLLERR | POLLNVAL))
                 return kWaitFailed;
             if (fds[i].revents & POLLIN)
                 return static_cast<int>(i);
         }
+        for (EventSource *s : sources)
+            s->Work();
     }
 }
 

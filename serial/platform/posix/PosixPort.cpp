@@ -45,6 +45,7 @@ bool PosixPort::Init()
 
 PosixPort::~PosixPort()
 {
+    DetachReadSource();
     modemWatch.Stop();
     if (driver.joinable()) {
         stopping = true;
@@ -158,7 +159,12 @@ IoResult PosixPort::Read(char *buffer, std::uint32_t size, Overlapped &record)
     PumpRead(pending.read.start);
     if (pending.read.record == nullptr)
         return {record.Status, record.Transferred};
-    Wake();
+    if (sourced != &record) {
+        if (sourced != nullptr)
+            sourced->event->SetSource(nullptr);
+        record.event->SetSource(&readSource);
+        sourced = &record;
+    }
     return {kErrorIoPending, 0};
 }
 
@@ -206,6 +212,34 @@ void PosixPort::Cancel(Overlapped &record)
 {
     std::lock_guard lock(mutex);
     pending.Cancel(record);
+    if (sourced == &record) {
+        record.event->SetSource(nullptr);
+        sourced = nullptr;
+    }
+}
+
+void PosixPort::DetachReadSource()
+{
+    std::lock_guard lock(mutex);
+    if (sourced != nullptr)
+        sourced->event->SetSource(nullptr);
+    sourced = nullptr;
+}
+
+bool PosixPort::ReadSource::Watch(NativeHandle &handle, int &timeoutMs)
+{
+    std::lock_guard lock(port.mutex);
+    if (port.gone || port.pending.read.record == nullptr)
+        return false;
+    handle = port.fd;
+    timeoutMs = TimeoutMs(port.ReadDeadline(), Clock::now());
+    return true;
+}
+
+void PosixPort::ReadSource::Work()
+{
+    std::lock_guard lock(port.mutex);
+    port.PumpRead(Clock::now());
 }
 
 } // namespace port::posix

@@ -2,10 +2,13 @@
 // The port on Linux: a terminal device, with overlapped I/O emulated by one driver thread.
 //
 // An operation first tries to complete at once; otherwise it stays pending in the port's books
-// (PendingRecords, shared with the test fake) and the driver, blocked in poll on the device and
-// a wake-up event, carries it on and signals the record's event when it completes. The read
-// time-outs (the interval cutting the stream into chunks, the totals) are the driver's poll
-// time-out while a read is pending; with nothing pending the driver sleeps in poll.
+// (PendingRecords, shared with the test fake). A pending write is carried on by the driver
+// thread, blocked in poll on the device and a wake-up event. A pending read is carried on by
+// whoever waits for its record's event (the reader thread): the event's source has the waiter
+// watch the device beside its events, read what arrives, keep the read time-outs (the interval
+// cutting the stream into chunks, the totals) as its poll time-out, and set the event when the
+// read completes, so received bytes reach the reader without a hand-over between threads. With
+// nothing pending nobody wakes.
 //
 // Parts: PosixPort.cpp (the calls of the port), Driver.cpp (the driver thread: reads, writes,
 // time-outs, error marks), LineSettings (termios), ModemWatch (carrier and ring), Names (device
@@ -48,6 +51,18 @@ public:
     void Cancel(Overlapped &record) override;
 
 private:
+    // Lets the thread waiting for a pending read carry it on.
+    class ReadSource final : public EventSource
+    {
+    public:
+        explicit ReadSource(PosixPort &port) : port(port) {}
+        bool Watch(NativeHandle &handle, int &timeoutMs) override;
+        void Work() override;
+
+    private:
+        PosixPort &port;
+    };
+
     enum class Mark
     {
         None,
@@ -65,8 +80,9 @@ private:
     std::uint32_t ErrorsFromCounters();
     void RaiseEvents(std::uint32_t events);
     void NoteGone();
-    int NextTimeoutMs(Clock::time_point now) const;
+    static int TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_point now);
     void DriverLoop();
+    void DetachReadSource();
 
     void Wake() { wake->Set(); }
 
@@ -86,6 +102,8 @@ private:
     bool countersSupported = true;
     serial_icounter_struct counters{};
 
+    ReadSource readSource{*this};
+    Overlapped *sourced = nullptr; // the record whose event has readSource
     std::unique_ptr<Event> wake;
     std::atomic<bool> stopping{false};
     std::thread driver;
