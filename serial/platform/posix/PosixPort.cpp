@@ -111,7 +111,9 @@ bool PosixPort::SetTimeouts(const Timeouts &value)
         std::lock_guard lock(mutex);
         timeouts = value;
     }
-    Wake(); // a pending read's deadline may have moved
+    // A pending write keeps the deadline it started with; a pending read takes the new
+    // time-outs at its waiter's next look (its next byte or its old time-out).
+    Wake();
     return isTty;
 }
 
