@@ -5,12 +5,10 @@
 
 #include "ToolRig.h"
 
-#include "app/WindowFonts.h"
 #include "serial/UComm.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -255,9 +253,7 @@ void TestFaults::faultyModule()
     TfrmMain &w = rig.window();
     rig.module().SetRecord(RecordWith(ChannelA));
     if (operation != Operation::Identify) {
-        rig.ClickOpen();
-        QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-        QCOMPARE(Channel1(w), QByteArray(ChannelA));
+        RIG_CHECKED(rig.Connect(ChannelA));
         rig.module().SetRecord(RecordWith(ChannelB));
     }
     // The watch's first tick comes 2 s after OPEN: the row is over by then.
@@ -329,11 +325,5 @@ void TestFaults::faultyModule()
     QVERIFY(w.btnRead->isEnabled() && w.btnOpen->isEnabled());
 }
 
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    InstallWindowFonts(); // as the program entry does, so the fields show all eight characters
-    TestFaults test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIG_TEST_MAIN(TestFaults)
 #include "test_faults.moc"

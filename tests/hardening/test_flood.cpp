@@ -7,12 +7,10 @@
 #include "ProcessFigures.h"
 #include "ToolRig.h"
 
-#include "app/WindowFonts.h"
 #include "serial/Comm.h"
 #include "serial/UComm.h"
 #include "widgets/FrequencyEdit.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,13 +33,6 @@ constexpr qint64 MaxLatenessMs = 50;
 constexpr long MaxGrowthKiB = 8 * 1024;
 constexpr int QuietMs = 300;
 
-int SecondsFromEnvironment()
-{
-    bool ok = false;
-    const int seconds = qEnvironmentVariableIntValue("NMCT_FLOOD_SECONDS", &ok);
-    return ok && seconds > 0 ? seconds : DefaultFloodSeconds;
-}
-
 // What the main thread sees of the flood: chunks counted as the link receives them.
 struct Received
 {
@@ -63,11 +54,10 @@ private slots:
 
 void TestFlood::floodWhileConnected()
 {
-    const int seconds = SecondsFromEnvironment();
+    const int seconds = figures::CountFromEnvironment("NMCT_FLOOD_SECONDS", DefaultFloodSeconds);
     ToolRig rig;
     TfrmMain &w = rig.window();
-    rig.ClickOpen();
-    QVERIFY(w.DeviceFound);
+    RIG_CHECKED(rig.Connect());
 
     Received received;
     received.sinceLast.start();
@@ -159,10 +149,8 @@ void TestFlood::closeWhileFlooding()
 {
     ToolRig rig;
     TfrmMain &w = rig.window();
-    const int idleDescriptors = figures::Descriptors();
-    const int idleThreads = figures::Threads();
-    rig.ClickOpen();
-    QVERIFY(w.DeviceFound);
+    const figures::Held idle = figures::Held::Now();
+    RIG_CHECKED(rig.Connect());
 
     Faults flood;
     flood.flood = true;
@@ -177,8 +165,7 @@ void TestFlood::closeWhileFlooding()
     QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
     // CLOSE waits out an identify on the closed port, half a second.
     QVERIFY2(closeMs < 1500, qPrintable(QString::number(closeMs)));
-    QCOMPARE(figures::Descriptors(), idleDescriptors);
-    QCOMPARE(figures::Threads(), idleThreads);
+    RIG_CHECKED(figures::CompareHeld(figures::Held::Now(), idle, "closed while flooding"));
 
     rig.module().SetFaults({});
     QTest::qWait(QuietMs);
@@ -190,11 +177,5 @@ void TestFlood::closeWhileFlooding()
     qInfo("CLOSE while flooding took %lld ms", closeMs);
 }
 
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    InstallWindowFonts();
-    TestFlood test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIG_TEST_MAIN(TestFlood)
 #include "test_flood.moc"

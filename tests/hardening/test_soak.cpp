@@ -10,15 +10,17 @@
 #include "ProcessFigures.h"
 #include "ToolRig.h"
 
-#include "app/WindowFonts.h"
 #include "serial/UComm.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+using figures::CompareHeld;
+using figures::CountFromEnvironment;
+using figures::Held;
 
 namespace {
 
@@ -29,36 +31,6 @@ constexpr int CiCycles = NMCT_HARDENING_ASAN ? 15 : 50;
 constexpr int WarmUpExchanges = 40;
 constexpr int WarmUpCycles = 3;
 constexpr long MaxGrowthKiB = 1024;
-
-int CountFromEnvironment(const char *name, int fallback)
-{
-    bool ok = false;
-    const int count = qEnvironmentVariableIntValue(name, &ok);
-    return ok && count > 0 ? count : fallback;
-}
-
-struct Figures
-{
-    int descriptors;
-    int threads;
-    long residentKiB;
-    static Figures Now()
-    {
-        return {figures::Descriptors(), figures::Threads(), figures::ResidentKiB()};
-    }
-};
-
-void CompareHeld(const Figures &after, const Figures &before)
-{
-    QCOMPARE(after.descriptors, before.descriptors);
-    QCOMPARE(after.threads, before.threads);
-    if (!NMCT_HARDENING_ASAN) {
-        QVERIFY2(after.residentKiB - before.residentKiB < MaxGrowthKiB,
-                 qPrintable(QStringLiteral("resident %1 KiB after, %2 KiB before")
-                                .arg(after.residentKiB)
-                                .arg(before.residentKiB)));
-    }
-}
 
 // One parameter operation and what a healthy module makes of it.
 struct Step
@@ -119,8 +91,7 @@ void TestSoak::exchanges()
     const int wanted = CountFromEnvironment("NMCT_SOAK_EXCHANGES", CiExchanges);
     ToolRig rig;
     TfrmMain &w = rig.window();
-    rig.ClickOpen();
-    QVERIFY(w.DeviceFound);
+    RIG_CHECKED(rig.Connect());
 
     const Step steps[] = {
         {&TfrmMain::btnRead, "", {"AAFA1"}},
@@ -132,7 +103,7 @@ void TestSoak::exchanges()
     for (std::size_t i = 0; exchanges < WarmUpExchanges; ++i)
         RIG_CHECKED(RunStep(rig, steps[i % std::size(steps)], exchanges));
 
-    const Figures before = Figures::Now();
+    const Held before = Held::Now();
     QElapsedTimer clock;
     clock.start();
     exchanges = 0;
@@ -144,13 +115,10 @@ void TestSoak::exchanges()
         }
     }
     const qint64 elapsed = clock.elapsed();
-    const Figures after = Figures::Now();
-    qInfo("%d exchanges in %.1f s (%.1f ms each); %d descriptors and %d threads before and "
-          "%d and %d after; resident %ld KiB before, %ld KiB after (%+ld KiB)",
-          exchanges, double(elapsed) / 1000, double(elapsed) / exchanges, before.descriptors,
-          before.threads, after.descriptors, after.threads, before.residentKiB, after.residentKiB,
-          after.residentKiB - before.residentKiB);
-    CompareHeld(after, before);
+    const Held after = Held::Now();
+    qInfo("%d exchanges in %.1f s (%.1f ms each); %s", exchanges, double(elapsed) / 1000,
+          double(elapsed) / exchanges, qPrintable(figures::Change(before, after)));
+    RIG_CHECKED(CompareHeld(after, before, "after the exchanges", MaxGrowthKiB));
     QVERIFY(w.DeviceFound && w.Link->PortIsOpen());
 }
 
@@ -161,7 +129,7 @@ void TestSoak::openCloseCycles()
     for (int i = 0; i < WarmUpCycles; ++i)
         RIG_CHECKED(OpenAndClose(rig));
 
-    const Figures before = Figures::Now();
+    const Held before = Held::Now();
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < wanted; ++i) {
@@ -172,20 +140,11 @@ void TestSoak::openCloseCycles()
         }
     }
     const qint64 elapsed = clock.elapsed();
-    const Figures after = Figures::Now();
-    qInfo("%d OPEN/CLOSE cycles in %.1f s (%.0f ms each); %d descriptors and %d threads before "
-          "and %d and %d after; resident %ld KiB before, %ld KiB after (%+ld KiB)",
-          wanted, double(elapsed) / 1000, double(elapsed) / wanted, before.descriptors,
-          before.threads, after.descriptors, after.threads, before.residentKiB, after.residentKiB,
-          after.residentKiB - before.residentKiB);
-    CompareHeld(after, before);
+    const Held after = Held::Now();
+    qInfo("%d OPEN/CLOSE cycles in %.1f s (%.0f ms each); %s", wanted, double(elapsed) / 1000,
+          double(elapsed) / wanted, qPrintable(figures::Change(before, after)));
+    CompareHeld(after, before, "after the cycles", MaxGrowthKiB);
 }
 
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    InstallWindowFonts();
-    TestSoak test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIG_TEST_MAIN(TestSoak)
 #include "test_soak.moc"

@@ -6,21 +6,24 @@
 #include "ToolRig.h"
 
 #include "app/FormControls.h"
-#include "app/WindowFonts.h"
 #include "serial/UComm.h"
 #include "widgets/CircleShape.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 using nmct::modsim::Faults;
 using nmct::modsim::ReplyFault;
+
+using figures::CompareHeld;
+using figures::Held;
 
 namespace {
 
@@ -29,34 +32,6 @@ const char *const ChannelC = "439.9875";
 
 // The watch ticks every 2 s and its identify waits about half a second.
 constexpr int WatchNoticesMs = 2000 + 510;
-
-struct Held
-{
-    int descriptors;
-    int threads;
-    static Held Now() { return {figures::Descriptors(), figures::Threads()}; }
-};
-
-void CompareHeld(const Held &now, const Held &before, const char *when)
-{
-    QVERIFY2(now.descriptors == before.descriptors && now.threads == before.threads,
-             qPrintable(QStringLiteral("%1: %2 descriptors and %3 threads, %4 and %5 before")
-                            .arg(when)
-                            .arg(now.descriptors)
-                            .arg(now.threads)
-                            .arg(before.descriptors)
-                            .arg(before.threads)));
-}
-
-void VerifyConnected(ToolRig &rig, const char *channel1)
-{
-    TfrmMain &w = rig.window();
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
-    QCOMPARE(w.shpLight->BrushColor(), QColor(0, 128, 0));
-    QVERIFY(w.Link->PortIsOpen() && w.Timer1->isActive());
-    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(channel1));
-}
 
 // Waits for the watch to notice the loss and tells how long it took.
 void WaitForWatchToClose(TfrmMain &w, const QElapsedTimer &sinceLoss, qint64 &elapsed)
@@ -80,9 +55,7 @@ void ReplugAndOpen(ToolRig &rig)
     QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
 
     rig.Plug();
-    rig.module().SetRecord(RecordWith(ChannelC));
-    rig.ClickOpen();
-    RIG_CHECKED(VerifyConnected(rig, ChannelC));
+    RIG_CHECKED(rig.Connect(ChannelC));
     QCOMPARE(rig.Wire(), (std::vector<std::string>{"AAFAA", "AAFA1"}));
 }
 
@@ -93,19 +66,30 @@ class TestUnplug : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup() { rig.reset(); }
     void unplugWhileIdle();
     void unplugWhileReadWaits();
+
+private:
+    std::unique_ptr<ToolRig> rig;
+    Held idle{};      // before the tool connected
+    Held connected{}; // once it had
 };
+
+// Each case starts with the tool connected to a module that holds ChannelA.
+void TestUnplug::init()
+{
+    rig = std::make_unique<ToolRig>();
+    idle = Held::Now();
+    RIG_CHECKED(rig->Connect(ChannelA));
+    connected = Held::Now();
+}
 
 void TestUnplug::unplugWhileIdle()
 {
-    ToolRig rig;
+    ToolRig &rig = *this->rig;
     TfrmMain &w = rig.window();
-    rig.module().SetRecord(RecordWith(ChannelA));
-    const Held idle = Held::Now();
-    rig.ClickOpen();
-    RIG_CHECKED(VerifyConnected(rig, ChannelA));
-    const Held connected = Held::Now();
 
     QElapsedTimer sinceLoss;
     sinceLoss.start();
@@ -125,7 +109,7 @@ void TestUnplug::unplugWhileIdle()
     QCOMPARE(rig.errors, QStringList());
 
     RIG_CHECKED(ReplugAndOpen(rig));
-    CompareHeld(Held::Now(), connected, "connected to the new module");
+    RIG_CHECKED(CompareHeld(Held::Now(), connected, "connected to the new module"));
     rig.ClickOpen(); // CLOSE
     QVERIFY(!w.Link->PortIsOpen());
     CompareHeld(Held::Now(), idle, "closed again");
@@ -137,13 +121,8 @@ void TestUnplug::unplugWhileIdle()
 
 void TestUnplug::unplugWhileReadWaits()
 {
-    ToolRig rig;
+    ToolRig &rig = *this->rig;
     TfrmMain &w = rig.window();
-    rig.module().SetRecord(RecordWith(ChannelA));
-    const Held idle = Held::Now();
-    rig.ClickOpen();
-    RIG_CHECKED(VerifyConnected(rig, ChannelA));
-    const Held connected = Held::Now();
 
     // The reply would come after the wait; the module is pulled out 100 ms into it.
     Faults late;
@@ -169,17 +148,11 @@ void TestUnplug::unplugWhileReadWaits()
 
     RIG_CHECKED(ReplugAndOpen(rig));
     QCOMPARE(rig.messages, QStringList());
-    CompareHeld(Held::Now(), connected, "connected to the new module");
+    RIG_CHECKED(CompareHeld(Held::Now(), connected, "connected to the new module"));
     rig.ClickOpen(); // CLOSE
-    CompareHeld(Held::Now(), idle, "closed again");
+    RIG_CHECKED(CompareHeld(Held::Now(), idle, "closed again"));
     qInfo("unplugged while READ waited: port closed by the watch after %lld ms", noticed);
 }
 
-int main(int argc, char *argv[])
-{
-    QApplication application(argc, argv);
-    InstallWindowFonts();
-    TestUnplug test;
-    return QTest::qExec(&test, argc, argv);
-}
+RIG_TEST_MAIN(TestUnplug)
 #include "test_unplug.moc"

@@ -1,14 +1,18 @@
 #include "ToolRig.h"
 
 #include "dialogs/UMsg.h"
+#include "serial/UComm.h"
 #include "serial/platform/Port.h"
+#include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
+#include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 
@@ -72,6 +76,18 @@ void ToolRig::ClickOpen()
 {
     frmMain->cbxComm->setCurrentIndex(PortIndex);
     Click(frmMain->btnOpen);
+}
+
+void ToolRig::Connect(const char *channel1)
+{
+    simulator->SetRecord(RecordWith(channel1));
+    ClickOpen();
+    TfrmMain &w = *frmMain;
+    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
+    QCOMPARE(w.shpLight->BrushColor(), QColor(0, 128, 0));
+    QVERIFY(w.Link->PortIsOpen() && w.Timer1->isActive());
+    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(channel1));
 }
 
 void ToolRig::Click(QWidget *button)

@@ -7,8 +7,10 @@
 // Message dialogs are answered with OK and recorded; error boxes are recorded instead of shown.
 
 #include "app/UMainForm.h"
+#include "app/WindowFonts.h"
 #include "tools/modsim/ModuleSimulator.h"
 
+#include <QApplication>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,6 +26,17 @@
         if (QTest::currentTestFailed())                                                            \
             return;                                                                                \
     } while (false)
+
+// The program entry of a test that runs the tool: as the program's, with the window's fonts
+// installed so that the fields show all eight characters.
+#define RIG_TEST_MAIN(TestClass)                                                                   \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        QApplication application(argc, argv);                                                      \
+        InstallWindowFonts();                                                                      \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
 
 // The factory record with transmit channel 1 at `channel1` and the transmit tone code
 // `txTone`: a record whose arrival on screen is plain to see.
@@ -57,6 +70,10 @@ public:
 
     // Chooses COM5 and clicks OPEN (or CLOSE); returns once the click's handler has ended.
     void ClickOpen();
+    // Gives the module a record with transmit channel 1 at `channel1` (by default the factory
+    // record's), clicks OPEN and checks that the tool is connected and shows that channel.
+    // Call it through RIG_CHECKED.
+    void Connect(const char *channel1 = "450.1250");
     void Click(QWidget *button);
     // Closes the window as the user would, which frees the link.
     void CloseWindow() { frmMain.reset(); }
