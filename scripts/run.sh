@@ -7,6 +7,7 @@
 # after pressing OPEN (build-run/screenshot-open.png); their paths are printed and the tool ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 bash scripts/install-deps.sh
 
@@ -14,16 +15,6 @@ build=build-run
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j2 --target nmct modsim
 tool=$build/app/nmct
-
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-}
-trap cleanup EXIT
 
 # ---- The default module ----------------------------------------------------------------------
 start_simulator() {
@@ -41,7 +32,7 @@ start_simulator() {
         echo "Using whatever device /dev/COM1 is."
         return
     fi
-    pids+=("$pid")
+    nmct_end_at_exit "$pid"
     echo "Module simulator: plays the module on COM1 (${line% *} linked as /dev/COM1)."
     echo "Choose COM1 and press OPEN. Set NMCT_USE_HARDWARE=1 to use a real module instead."
 }
@@ -60,21 +51,10 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # ---- No display: run under Xvfb and take screenshots -----------------------------------------
-# Display :99, or the next free one when another server holds it.
-display=99
-while [ -e "/tmp/.X$display-lock" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids=($! "${pids[@]}")
-export DISPLAY=:$display
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
+nmct_start_xvfb
 
 "$tool" &
-pids=($! "${pids[@]}") # the tool ends before the server and the simulator
+nmct_end_at_exit $! # the tool ends before the server and the simulator
 sleep 3
 
 screenshot=$PWD/$build/screenshot.png
