@@ -1,6 +1,6 @@
 # Cross-building for 64-bit Windows with mingw-w64 (Debian: g++-mingw-w64-x86-64-posix), tests
-# run through Wine (Debian: wine64):
-#   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DNMCT_WITH_QT=OFF
+# run through Wine (Debian: wine64): the windows-cross preset, `cmake --preset windows-cross`, which
+# builds into build/windows-cross without Qt (scripts/windows-test.sh runs its test).
 # The -posix compilers give std::thread and std::mutex; linking statically spares the tests the
 # compiler's run-time DLLs, which Wine would otherwise have to find.
 set(CMAKE_SYSTEM_NAME Windows)
