@@ -4,7 +4,7 @@
 // WaitAny gives the lowest signalled index, so a stop event placed first always wins. A read,
 // write or line-event wait either completes at once or is pending on its record's event.
 //
-// One implementation per platform (posix/, port_win32.cpp), chosen by the build;
+// One implementation per platform (posix/, or port_win32.cpp and win32/), chosen by the build;
 // FakePort.h scripts a port for tests. Nothing in this header depends on the platform.
 
 #include <atomic>

@@ -341,50 +341,6 @@ void Win32Port::Cancel(Overlapped &record)
 
 } // namespace
 
-std::unique_ptr<Event> Event::Create(bool signalled)
-{
-    const HANDLE h = ::CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr);
-    if (h == nullptr)
-        return nullptr;
-    return std::unique_ptr<Event>(new Event(reinterpret_cast<NativeHandle>(h)));
-}
-
-Event::~Event()
-{
-    ::CloseHandle(Native(handle));
-}
-
-void Event::Set()
-{
-    ::SetEvent(Native(handle));
-}
-
-void Event::Reset()
-{
-    ::ResetEvent(Native(handle));
-}
-
-bool Event::IsSet() const
-{
-    return ::WaitForSingleObject(Native(handle), 0) == WAIT_OBJECT_0;
-}
-
-int WaitAny(std::initializer_list<const Waitable *> objects)
-{
-    if (objects.size() == 0 || objects.size() > MAXIMUM_WAIT_OBJECTS)
-        return kWaitFailed;
-    std::vector<HANDLE> handles;
-    handles.reserve(objects.size());
-    for (const Waitable *w : objects)
-        handles.push_back(Native(w->WaitHandle()));
-    // Of several signalled objects the system reports the lowest index.
-    const DWORD r = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
-                                             FALSE, INFINITE);
-    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size())
-        return static_cast<int>(r - WAIT_OBJECT_0);
-    return kWaitFailed;
-}
-
 DeviceResolver SetDeviceResolver(DeviceResolver resolver)
 {
     DeviceResolver previous = std::move(Resolver());
@@ -455,14 +411,6 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
         return nullptr;
     }
     return std::make_unique<Win32Port>(h);
-}
-
-void ApplyPriorityToCurrentThread(ThreadPriority priority)
-{
-    const int level = priority == ThreadPriority::Highest       ? THREAD_PRIORITY_HIGHEST
-                      : priority == ThreadPriority::AboveNormal ? THREAD_PRIORITY_ABOVE_NORMAL
-                                                                : THREAD_PRIORITY_NORMAL;
-    ::SetThreadPriority(::GetCurrentThread(), level);
 }
 
 } // namespace port
