@@ -25,6 +25,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
     BuildWindow();
     ConnectHandlers();
     CentreOnScreen();
+    KeepTitleBarEmpty();
     FormCreate();
 }
 

@@ -33,6 +33,7 @@ class PortComboBox;
 class QCheckBox;
 class QCloseEvent;
 class QLabel;
+class QShowEvent;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -171,6 +172,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     // Counts the operations that talk to the module while they run; when the outermost ends,
@@ -198,4 +200,7 @@ private:
     void SetTabOrder();
     void ConnectHandlers();
     void CentreOnScreen();
+    void KeepTitleBarEmpty();
+    QPoint CentredFramePosition() const;
+    bool centredByFrame = false;
 };

@@ -11,8 +11,10 @@ const QString WineFontFolder = QStringLiteral("/usr/share/wine/fonts");
 
 // Wine's "MS Sans Serif" is not loaded on purpose: it is a bitmap face with a single 13-pixel
 // cell here, smaller than the 13-pixel character height the window asks for, and it has no bold.
-// Tahoma, which took its place on Windows, matches its metrics and has a bold face.
-const char *const WineFaces[] = {"tahoma.ttf", "tahomabd.ttf"};
+// Tahoma, which took its place on Windows, matches its metrics. Its bold face is not loaded
+// either: at the window's sizes its strokes are as thin as the regular ones, while the bold
+// drawn from the regular outlines is plainly bold and keeps the regular widths.
+const char *const WineFaces[] = {"tahoma.ttf"};
 
 struct Substitution
 {
@@ -48,6 +50,9 @@ QFont WindowFont(const QString &face, int pixelSize, int style)
     QFont font(face);
     font.setPixelSize(pixelSize);
     font.setBold((style & Bold) != 0);
+    // Hinted, Tahoma is drawn from bitmaps embedded for small sizes, which bold does not thicken.
+    if ((style & Bold) != 0)
+        font.setHintingPreference(QFont::PreferNoHinting);
     font.setUnderline((style & Underline) != 0);
     return font;
 }

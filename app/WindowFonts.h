@@ -1,8 +1,9 @@
 #pragma once
 // The window names Windows font faces. They are not installed here, so at start each is mapped
-// to the closest free face that is: the Tahoma of the Wine fonts (loaded from their folder,
-// which fontconfig does not scan), Liberation Serif for the serif faces, WenQuanYi Micro Hei for
-// the Chinese ones. The controls keep asking for the Windows names.
+// to the closest free face that is: the regular Tahoma of the Wine fonts (loaded from their
+// folder, which fontconfig does not scan; its bold is drawn from it), Liberation Serif for the
+// serif faces, WenQuanYi Micro Hei for the Chinese ones. The controls keep asking for the Windows
+// names.
 
 #include <QFont>
 #include <QString>

@@ -1,8 +1,8 @@
-// Program entry: the application title, the window fonts, automation for the main thread, the
-// main window, the message loop.
+// Program entry: the application's name and fonts, automation for the main thread, the main
+// window, the message loop.
 
+#include "Application.h"
 #include "UMainForm.h"
-#include "WindowFonts.h"
 
 #include "desktop/Automation.h"
 
@@ -11,9 +11,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    // The name shown for the program; the main window's own title stays empty.
-    QApplication::setApplicationDisplayName(QStringLiteral("Network Module Communication Tools"));
-    InstallWindowFonts();
+    SetUpApplication();
 
     // Started before the window and ended after it, only if the start succeeded.
     const automation::AutomationSession automationSession;

@@ -86,6 +86,11 @@ TfrmMsg::TfrmMsg(QWidget *owner)
     setWindowTitle(QStringLiteral("frmMsg"));
     setFixedSize(ClientSize);
     setFont(Tahoma(16));
+    // The system window colour, as the main window takes it: a text area's background.
+    QPalette background = palette();
+    background.setColor(QPalette::Window, background.color(QPalette::Base));
+    setPalette(background);
+    setAutoFillBackground(true);
 
     lblMsg = new MessageLabel(this);
     lblMsg->setObjectName(QStringLiteral("lblMsg"));

@@ -44,8 +44,8 @@ void ShowErrorBox(const std::string &message)
         ErrorBoxHook()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle, text, QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText); // an error text is never markup
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -15,8 +15,11 @@
 // UTF-8, else as 8-bit Latin-1 characters.
 QString ErrorBoxText(const std::string &message);
 
-// The default error box: modal, error icon, one OK button, titled with the application's
-// display name.
+// The program's title: the title of the default error box, and the name the desktop lists the
+// program under.
+inline const QString ApplicationTitle = QStringLiteral("Network Module Communication Tools");
+
+// The default error box: modal, error icon, one OK button, titled with ApplicationTitle.
 void ShowErrorBox(const std::string &message);
 
 // Test seam: while set, the hook receives the box's text and no box is shown.

@@ -3,7 +3,10 @@
 #include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 #include <utility>
 
@@ -169,4 +172,42 @@ bool PortComboBox::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QComboBox::eventFilter(watched, event);
+}
+
+void PortComboBox::paintEvent(QPaintEvent *)
+{
+    // The styles draw a selection-only selector as a raised button; this one is a flat box.
+    QPainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.fillRect(rect(), palette().color(QPalette::Base));
+
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    QColor textColour = palette().color(QPalette::Text);
+    if (hasFocus() && !view()->isVisible()) {
+        painter.fillRect(field, palette().color(QPalette::Highlight));
+        textColour = palette().color(QPalette::HighlightedText);
+    }
+    painter.setPen(textColour);
+    painter.drawText(field.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, currentText());
+
+    QStyleOption arrow;
+    arrow.initFrom(this);
+    arrow.rect =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, this);
+    style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &arrow, &painter, this);
+}
+
+void PortComboBox::changeEvent(QEvent *event)
+{
+    // The list is a window of its own and does not inherit the box's colours; some styles draw
+    // its items as menu entries, on the Window colour.
+    if (event->type() == QEvent::PaletteChange) {
+        QPalette colours = view()->palette();
+        colours.setColor(QPalette::Base, palette().color(QPalette::Base));
+        colours.setColor(QPalette::Window, palette().color(QPalette::Base));
+        view()->setPalette(colours);
+    }
+    QComboBox::changeEvent(event);
 }

@@ -28,7 +28,8 @@ private:
 
 // A selection-only selector with a keyboard search: keys typed less than SearchIntervalMs after
 // the previous one extend the search text, a longer pause starts a new one, and the first item
-// from the top that begins with the search text (case ignored) is selected.
+// from the top that begins with the search text (case ignored) is selected. It is drawn flat:
+// its box and its list filled with the palette's Base colour, no bevel, no gradient.
 class PortComboBox : public QComboBox
 {
     Q_OBJECT
@@ -45,6 +46,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     // Adds `text` to the search text (or starts anew after a pause); returns the matching row.

@@ -1,4 +1,4 @@
-#include "app/WindowFonts.h"
+#include "app/Application.h"
 
 #include "desktop/Automation.h"
 
@@ -10,9 +10,7 @@ int RunWindowParamsTests(int argc, char **argv);
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    // As the program entry does.
-    QApplication::setApplicationDisplayName(QStringLiteral("Network Module Communication Tools"));
-    InstallWindowFonts();
+    SetUpApplication(); // as the program entry does
     const automation::AutomationSession session;
 
     const int layoutFailures = RunWindowLayoutTests(argc, argv);

@@ -254,7 +254,6 @@ private slots:
     void errorBoxIsACriticalBox()
     {
         SetErrorBoxHook(nullptr);
-        qApp->setApplicationDisplayName(QStringLiteral("Network Module Communication Tools"));
         QString seen;
         QTimer closer;
         connect(&closer, &QTimer::timeout, this, [&] {
