@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QApplication>
 #include <QKeySequence>
+#include <QMenu>
 #include <QString>
 #include <QTest>
 
 // Types a script into `widget` with real key events: plain characters as they stand, named keys
 // in angle brackets ("<Del>", "<S-Left>", "<Paste>"), so table rows read like what a user types.
+// "<Menu>" opens a popup menu and closes it; "<Window>" activates another window and comes back.
 inline void TypeScript(QWidget *widget, const QString &script)
 {
     struct Named
@@ -47,6 +50,22 @@ inline void TypeScript(QWidget *widget, const QString &script)
         const QString name = script.mid(i + 1, close - i - 1);
         i = close;
         bool found = false;
+        if (name == QLatin1String("Menu")) {
+            QMenu menu;
+            menu.addAction(QStringLiteral("Copy"));
+            menu.popup(widget->mapToGlobal(QPoint(0, 0)));
+            QVERIFY(QTest::qWaitForWindowExposed(&menu));
+            menu.close();
+            found = true;
+        } else if (name == QLatin1String("Window")) {
+            QWidget other;
+            other.show();
+            QApplication::setActiveWindow(&other);
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            QApplication::setActiveWindow(widget->window());
+            QVERIFY(QTest::qWaitForWindowActive(widget->window()));
+            found = true;
+        }
         for (const Named &named : namedKeys) {
             if (name == QLatin1String(named.name)) {
                 QTest::keyClick(widget, named.key, named.modifiers);

@@ -170,6 +170,7 @@ private slots:
         QTest::newRow("Up and Down") << f << "click:2" << "<Up><Down>" << f << 2 << 1 << 0;
         QTest::newRow("Esc restores") << f << "tab" << "46<Esc>" << f << 0 << 8 << 0;
         QTest::newRow("Esc after clicks") << f << "click:5" << "9<Del><Left>7<Esc>" << f << 0 << 8 << 0;
+        QTest::newRow("Esc after a menu and another window") << f << "click:0" << "46<Menu><Window><Esc>" << f << 0 << 8 << 0;
         QTest::newRow("Enter checks, never fails") << f << "tab" << "<Del><Enter>" << QByteArray("000.0000") << 0 << 1 << 0;
         QTest::newRow("short text read as is") << QByteArray("4\0" "0.1250", 8) << "tab" << "" << QByteArray("4") << 0 << 1 << 0;
         QTest::newRow("short text completed by edit") << QByteArray("4\0" "0.1250", 8) << "tab" << "5" << QByteArray("500.0000") << 1 << 1 << 0;

@@ -137,6 +137,7 @@ private slots:
         QTest::newRow("Backspace keeps the item") << "cdcss" << "75<BS>" << 82 << "75" << "";
         QTest::newRow("Backspace to empty") << "cdcss" << "7<BS><BS>" << -1 << "" << "";
         QTest::newRow("typing resumes") << "cdcss" << "75<BS>4" << 82 << "754I" << "I";
+        QTest::newRow("typing in the middle selects, never completes") << "cdcss" << "02<BS><Left>3" << 4 << "032" << "";
         // clang-format on
     }
     void completing()
