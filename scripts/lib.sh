@@ -74,6 +74,10 @@ nmct_at_exit() {
     done
 }
 trap nmct_at_exit EXIT
+# A script stopped by a signal (Ctrl-C, `timeout`, CI cancelling) ends its processes too.
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 nmct_start_xvfb() {
     # Xvfb picks a free display itself and writes its number once it accepts clients.
