@@ -10,8 +10,11 @@
 #include "UMainForm.h"
 
 #include "FormColors.h"
+#include "FormControls.h"
+#include "PortAdvice.h"
 
 #include "protocol/Commands.h"
+#include "serial/Comm.h"
 #include "serial/UComm.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
@@ -24,6 +27,8 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -109,9 +114,11 @@ void TfrmMain::btnOpenClick()
 
     if (Link->PortIsOpen())
         DisconnectPort();
+    Panel6->setToolTip(QString());
     const int portNumber = cbxComm->currentIndex() + 1;
     if (!Link->OpenPort(portNumber)) {
         SetNotFound();
+        ShowOpenFailure();
         return;
     }
     PortOpened = true;
@@ -130,6 +137,15 @@ void TfrmMain::btnOpenClick()
     } else {
         SetNotFound();
     }
+}
+
+void TfrmMain::ShowOpenFailure()
+{
+    // Where a user finds it without a new control: the status line's tooltip, and the terminal.
+    const QString advice = OpenFailureAdvice(cbxComm->currentText(), Link->Comm().LastOpenFailure(),
+                                             PresentSerialAdapters());
+    Panel6->setToolTip(advice);
+    std::fprintf(stderr, "%s\n", advice.toLocal8Bit().constData());
 }
 
 void TfrmMain::DetectDevice()

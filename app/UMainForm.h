@@ -81,6 +81,8 @@ public:
     // ---- Port connection and device presence (MainFormOperations.cpp) ---------------------
     // Identifies the module and updates model, version, status and the editing groups.
     void DetectDevice();
+    // Tells why OPEN could not open the port: the status line's tooltip and standard error.
+    void ShowOpenFailure();
     // Closes the port and shows the idle look, unless an exchange is running.
     void DisconnectPort();
     // A CLOSE clicked while an exchange held the link, carried out once it has ended.

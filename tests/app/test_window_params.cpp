@@ -3,6 +3,8 @@
 
 #include "WindowTestSupport.h"
 
+#include "app/PortAdvice.h"
+
 #include "protocol/ParamRecord.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 using namespace std::string_literals;
 
@@ -118,6 +121,9 @@ private slots:
     void setCommandToneCodes_data();
     void setCommandToneCodes();
     void setCommandCarriesShortFieldUnchanged();
+
+    void openFailureAdvice_data();
+    void openFailureAdvice();
 
 private:
     std::unique_ptr<TfrmMain> window_;
@@ -449,6 +455,51 @@ void TestWindowParams::setCommandCarriesShortFieldUnchanged()
     const std::string command = window_->BuildSetCommand();
     QCOMPARE(command.size(), std::size_t(300));
     QCOMPARE(command.substr(0, 17), "AAFA345,450.1250,"s);
+}
+
+void TestWindowParams::openFailureAdvice_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("systemText");
+    QTest::addColumn<bool>("adapterPlugged");
+    QTest::addColumn<QString>("advice"); // <adapter> stands for the plugged adapter's device
+
+    QTest::newRow("access denied")
+        << int(port::OpenFailureKind::AccessDenied) << "/dev/ttyUSB0"
+        << "Permission denied" << false
+        << "COM3 (/dev/ttyUSB0) could not be opened: Permission denied.\nYou may not use the "
+           "device. Join the group dialout (sudo usermod -aG dialout \"$USER\") and log in again.";
+    QTest::newRow("no such device, an adapter plugged in")
+        << int(port::OpenFailureKind::NoSuchDevice) << "/dev/ttyS2"
+        << "No such file or directory" << true
+        << "COM3 (/dev/ttyS2) could not be opened: No such file or directory.\nThere is no such "
+           "device. Serial adapters present:\n  usb-Example_UART-if00-port0 -> <adapter>\nTo give "
+           "an adapter the name COM3: sudo ln -s /dev/ttyUSB0 /dev/COM3 (with its device), or a "
+           "udev rule; see the README, \"Serial ports on Linux\".";
+}
+
+void TestWindowParams::openFailureAdvice()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, device);
+    QFETCH(QString, systemText);
+    QFETCH(bool, adapterPlugged);
+    QFETCH(QString, advice);
+
+    // A folder laid out as udev keeps /dev/serial/by-id: one link per adapter, to its device.
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid() && QDir(byId.path()).mkdir(QStringLiteral("dev")));
+    const QString adapter = byId.filePath(QStringLiteral("dev/ttyUSB0"));
+    if (adapterPlugged) {
+        QFile device(adapter);
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(adapter, byId.filePath(QStringLiteral("usb-Example_UART-if00-port0"))));
+    }
+    const port::OpenFailure failure{static_cast<port::OpenFailureKind>(kind), device.toStdString(),
+                                    systemText.toStdString()};
+    QCOMPARE(OpenFailureAdvice(QStringLiteral("COM3"), failure, PresentSerialAdapters(byId.path())),
+             QString(advice).replace(QStringLiteral("<adapter>"), adapter));
 }
 
 int RunWindowParamsTests(int argc, char **argv)

@@ -560,6 +560,14 @@ void TestEndToEnd::openWithoutDevice()
     QCOMPARE(w.shpLight->BrushColor(), Grey);
     QVERIFY(!w.PortOpened && !w.Link->PortIsOpen());
     QVERIFY(tool.messages.isEmpty() && tool.errors.isEmpty());
+    // Why, where the user finds it: the status line's tooltip.
+    QVERIFY2(w.Panel6->toolTip().startsWith("COM7 (/nonexistent/COM7) could not be opened: ") &&
+                 w.Panel6->toolTip().contains("\nThere is no such device."),
+             qPrintable(w.Panel6->toolTip()));
+
+    tool.ClickOpen(); // the reason goes with the next OPEN
+    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QCOMPARE(w.Panel6->toolTip(), QString());
 }
 
 void TestEndToEnd::openPortHeldElsewhere()
@@ -575,6 +583,8 @@ void TestEndToEnd::openPortHeldElsewhere()
     QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
     QCOMPARE(w.btnOpen->text(), QString("OPEN"));
     QVERIFY(tool.Wire().empty());
+    QVERIFY2(w.Panel6->toolTip().contains("\nAnother program holds the device"),
+             qPrintable(w.Panel6->toolTip()));
     holder.kill();
     holder.waitForFinished();
 }
