@@ -3,8 +3,10 @@
 #
 # The bundled module simulator plays the module on COM1 (/dev/COM1) unless
 # NMCT_USE_HARDWARE=1 is set or a real device is already linked there. Without a display the
-# window runs under Xvfb: a screenshot is taken at start (build-run/screenshot.png) and another
-# after pressing OPEN (build-run/screenshot-open.png); their paths are printed and the tool ends.
+# window runs under Xvfb with a window manager (openbox), framed and titled as on a desktop: a
+# screenshot is taken at start (build-run/screenshot.png), another after pressing OPEN
+# (build-run/screenshot-open.png) and one of SET's message (build-run/screenshot-set.png);
+# their paths are printed and the tool ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -52,6 +54,12 @@ fi
 
 # ---- No display: run under Xvfb and take screenshots -----------------------------------------
 nmct_start_xvfb
+HOME=$PWD/$build openbox >/dev/null 2>&1 &
+nmct_end_at_exit $!
+for _ in $(seq 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
 
 "$tool" &
 nmct_end_at_exit $! # the tool ends before the server and the simulator
@@ -61,10 +69,16 @@ screenshot=$PWD/$build/screenshot.png
 import -window root "$screenshot"
 echo "$screenshot"
 
-# Press OPEN (COM1 is chosen at start): the window stands centred, with no frame under Xvfb.
+# Press OPEN (COM1 is chosen at start), then SET; the places are the client area's.
 window=$(xdotool search --sync --onlyvisible --class nmct | head -n 1)
 xdotool mousemove --window "$window" 852 164 click 1
 sleep 2
 screenshot=$PWD/$build/screenshot-open.png
+import -window root "$screenshot"
+echo "$screenshot"
+
+xdotool mousemove --window "$window" 884 424 click 1
+sleep 2
+screenshot=$PWD/$build/screenshot-set.png
 import -window root "$screenshot"
 echo "$screenshot"
