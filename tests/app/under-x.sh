@@ -19,4 +19,6 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 
-QT_QPA_PLATFORM=xcb "$@"
+# This X session has no message bus; without the setting, D-Bus would start one for the display
+# (and leave it running).
+DBUS_SESSION_BUS_ADDRESS=disabled: QT_QPA_PLATFORM=xcb "$@"
