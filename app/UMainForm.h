@@ -14,7 +14,7 @@
 // Files: UMainForm.cpp holds the start, the window state and the check box pairing;
 // MainFormLayout.cpp builds the controls from their tables; MainFormParams.cpp shows a
 // parameter record and assembles the set command; MainFormOperations.cpp holds the operations
-// that talk to the module.
+// that talk to the module; PortAdvice.cpp words why a port could not be opened.
 
 #include "protocol/ParamRecord.h"
 
@@ -203,6 +203,7 @@ private:
     void ConnectHandlers();
     void CentreOnScreen();
     void KeepTitleBarEmpty();
+    // Where the frame's top-left goes for the frame to stand centred on the screen.
     QPoint CentredFramePosition() const;
-    bool centredByFrame = false;
+    bool centredByFrame = false; // once the window manager's frame is known
 };

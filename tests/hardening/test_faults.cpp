@@ -182,17 +182,17 @@ void TestFaults::faultyModule_data()
 
     const Outcome outcomes[] = {
         // OPEN. Any identify reply finds the device, and OPEN then reads from the same module:
-        // a read reply that stops before the tone codes fails there with an error box and the
-        // watch is not started. No identify reply leaves the port open, "Device Not Found!".
+        // a read reply that stops before the tone codes fails there with an error box, the
+        // watch running. No identify reply leaves the port open, "Device Not Found!".
         {"identify, silent", Identify, Silent, identify, none, noError, false, "", factory, false},
         {"identify, garbage", Identify, Garbage, identifyAndRead, none, NoiseCodeError, true, "",
-         noise, false},
+         noise, true},
         {"identify, short", Identify, Short, identifyAndRead, none, EmptyCodeError, true, nm450, a,
-         false},
+         true},
         {"identify, late", Identify, Late, identify, none, noError, false, "", factory, false},
         // The identify takes the first part; the read takes the rest of the identify reply.
         {"identify, split", Identify, Split, identifyAndRead, none, EmptyCodeError, true, nm450,
-         noise, false},
+         noise, true},
         {"identify, vanish", Identify, Vanish, identify, none, noError, false, "", factory, false},
         // A read that gets no reply reports it, and OPEN starts the watch all the same.
         {"identify, then silent", Identify, AnswersOnce, identifyAndRead, failed, noError, true,
