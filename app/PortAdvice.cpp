@@ -3,6 +3,15 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace {
+// The hints name Linux's devices, groups and commands; on Windows the ports are the system's.
+#ifdef Q_OS_WIN
+constexpr bool LinuxHints = false;
+#else
+constexpr bool LinuxHints = true;
+#endif
+} // namespace
+
 QStringList PresentSerialAdapters(const QString &folder)
 {
     QStringList adapters;
@@ -18,6 +27,16 @@ QString OpenFailureAdvice(const QString &portName, const port::OpenFailure &fail
     const QString device = QString::fromStdString(failure.device);
     QString text = QStringLiteral("%1 (%2) could not be opened: %3.")
                        .arg(portName, device, QString::fromStdString(failure.systemText));
+    if (!LinuxHints) {
+        if (failure.kind == port::OpenFailureKind::NoSuchDevice)
+            text += QStringLiteral("\nThere is no such port: Device Manager lists the ports under "
+                                   "\"Ports (COM & LPT)\".");
+        else if (failure.kind == port::OpenFailureKind::AccessDenied ||
+                 failure.kind == port::OpenFailureKind::Busy)
+            text += QStringLiteral("\nAnother program may hold the port: close it and press "
+                                   "OPEN again.");
+        return text;
+    }
     switch (failure.kind) {
     case port::OpenFailureKind::NoSuchDevice:
         text += QStringLiteral("\nThere is no such device.");
