@@ -24,7 +24,7 @@ done
 
 # ---- Build ------------------------------------------------------------------------------------
 cmake --preset plain -B "$build"
-cmake --build "$build" -j2 --target nmct modsim
+cmake --build "$build" -j2 --target nmct nmct-cli modsim
 rm -f "$build"/nmct_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build"/nmct_*.deb)
@@ -52,12 +52,13 @@ root=$work/root
 dpkg -x "$deb" "$root"
 usr=$root/usr
 
-for program in nmct modsim; do
+for program in nmct nmct-cli modsim; do
     [ -x "$usr/bin/$program" ] || fail "no executable usr/bin/$program"
     missing=$(ldd "$usr/bin/$program" | grep 'not found' || true)
     [ -z "$missing" ] || fail "$program misses libraries: $missing"
 done
 "$usr/bin/modsim" --help >/dev/null || fail "modsim --help failed"
+"$usr/bin/nmct-cli" --help >/dev/null || fail "nmct-cli --help failed"
 [ -s "$usr/share/doc/nmct/README.md" ] || fail "no usr/share/doc/nmct/README.md"
 
 entry=$usr/share/applications/nmct.desktop
