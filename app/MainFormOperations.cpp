@@ -15,7 +15,7 @@
 
 #include "protocol/Commands.h"
 #include "serial/Comm.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"

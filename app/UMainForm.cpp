@@ -6,7 +6,7 @@
 #include "desktop/WebLink.h"
 #include "dialogs/UMsg.h"
 #include "serial/Comm.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "widgets/ErrorBox.h"
 
 #include <QCheckBox>

@@ -11,7 +11,7 @@
 #include "BenchSupport.h"
 
 #include "protocol/ParamFile.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "session/ModuleSession.h"
 #include "tools/modsim/ModuleSimulator.h"
 

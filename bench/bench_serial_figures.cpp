@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "serial/Comm.h"
-#include "tests/serial/PtyPair.h"
+#include "tests/support/PtyPair.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "platform/Port.h"
 #include "protocol/ParamFile.h"
 #include "serial/Comm.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "session/ModuleSession.h"
 
 namespace cli {

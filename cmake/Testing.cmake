@@ -16,7 +16,7 @@ function(nmct_add_test name)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS})
     # What several tests share (the runner for the plain C++ tests, the rig) lives in one place.
-    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/support)
     if(NOT T_NOQT)
         target_link_libraries(${name} PRIVATE Qt6::Test)
     endif()

@@ -10,7 +10,7 @@
 #include "WindowSupport.h"
 
 #include "protocol/ParamRecord.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
 

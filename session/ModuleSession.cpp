@@ -2,7 +2,7 @@
 
 #include <QThread>
 
-#include "serial/UComm.h"
+#include "link/UComm.h"
 
 namespace {
 

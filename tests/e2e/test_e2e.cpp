@@ -7,7 +7,7 @@
 #include "app/WindowFonts.h"
 #include "dialogs/UMsg.h"
 
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "serial/platform/Port.h"
 #include "widgets/CircleShape.h"
 #include "widgets/FrequencyEdit.h"

@@ -5,7 +5,7 @@
 
 #include "ToolRig.h"
 
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
 

@@ -8,7 +8,7 @@
 #include "ToolRig.h"
 
 #include "serial/Comm.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "widgets/FrequencyEdit.h"
 
 #include <QElapsedTimer>

@@ -10,7 +10,7 @@
 #include "ProcessFigures.h"
 #include "ToolRig.h"
 
-#include "serial/UComm.h"
+#include "link/UComm.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

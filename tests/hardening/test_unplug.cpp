@@ -6,7 +6,7 @@
 #include "ToolRig.h"
 
 #include "app/FormControls.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "widgets/CircleShape.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"

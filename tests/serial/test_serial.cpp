@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Comm.h"
-#include "PtyPair.h"
+#include "tests/support/PtyPair.h"
 
 Q_DECLARE_METATYPE(port::OpenFailureKind)
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "MiniTest.h"
-#include "PtyPair.h"
+#include "tests/support/PtyPair.h"
 #include "ThreadCases.h"
 #include "platform/Port.h"
 #include "platform/posix/ModemWatch.h"

@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "protocol/ParamFile.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "session/ModuleSession.h"
 #include "tools/modsim/ModuleSimulator.h"
 

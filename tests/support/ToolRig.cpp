@@ -1,7 +1,7 @@
 #include "ToolRig.h"
 
 #include "dialogs/UMsg.h"
-#include "serial/UComm.h"
+#include "link/UComm.h"
 #include "serial/platform/Port.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"

@@ -6,8 +6,8 @@
 #include <QThread>
 #include <QTimer>
 
-#include "PtyPair.h"
-#include "serial/UComm.h"
+#include "tests/support/PtyPair.h"
+#include "link/UComm.h"
 #include "serial/platform/Port.h"
 
 #include <cstring>

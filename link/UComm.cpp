@@ -1,4 +1,4 @@
-#include "UComm.h"
+#include "link/UComm.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Comm.h"
+#include "serial/Comm.h"
 
 namespace {
 
