@@ -2,7 +2,7 @@
 // are pixels relative to the parent, as left, top, width, height.
 
 #include "FormColors.h"
-#include "FormControls.h"
+#include "widgets/FormControls.h"
 #include "UMainForm.h"
 #include "WindowFonts.h"
 

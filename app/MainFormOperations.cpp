@@ -10,7 +10,7 @@
 #include "UMainForm.h"
 
 #include "FormColors.h"
-#include "FormControls.h"
+#include "widgets/FormControls.h"
 #include "PortAdvice.h"
 
 #include "protocol/Commands.h"

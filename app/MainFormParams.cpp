@@ -1,6 +1,6 @@
 // Showing a parameter record on the controls and assembling the set command from them.
 
-#include "FormControls.h"
+#include "widgets/FormControls.h"
 #include "UMainForm.h"
 
 #include "protocol/Commands.h"

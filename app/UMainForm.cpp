@@ -1,6 +1,6 @@
 #include "UMainForm.h"
 
-#include "FormControls.h"
+#include "widgets/FormControls.h"
 
 #include "desktop/HelpDocument.h"
 #include "desktop/WebLink.h"

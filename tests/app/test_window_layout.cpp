@@ -3,7 +3,7 @@
 
 #include "WindowTestSupport.h"
 
-#include "app/FormControls.h"
+#include "widgets/FormControls.h"
 #include "app/UMainForm.h"
 
 #include "desktop/Automation.h"

@@ -3,7 +3,7 @@
 
 #include "ToolRig.h"
 
-#include "app/FormControls.h"
+#include "widgets/FormControls.h"
 #include "app/WindowFonts.h"
 #include "dialogs/UMsg.h"
 

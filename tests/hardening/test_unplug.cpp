@@ -5,7 +5,7 @@
 #include "ProcessFigures.h"
 #include "ToolRig.h"
 
-#include "app/FormControls.h"
+#include "widgets/FormControls.h"
 #include "link/UComm.h"
 #include "widgets/CircleShape.h"
 #include "widgets/FrequencyEdit.h"

@@ -1,4 +1,4 @@
-#include "FormControls.h"
+#include "widgets/FormControls.h"
 
 #include <QMouseEvent>
 #include <QPainter>
