@@ -1,6 +1,6 @@
-#include "Application.h"
+#include "app/Application.h"
 
-#include "WindowFonts.h"
+#include "app/WindowFonts.h"
 
 #include <QCoreApplication>
 

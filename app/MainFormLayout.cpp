@@ -1,10 +1,10 @@
 // The window's make-up: every control with its place, size, caption, font and colours. Places
 // are pixels relative to the parent, as left, top, width, height.
 
-#include "FormColors.h"
+#include "app/FormColors.h"
+#include "app/UMainForm.h"
+#include "app/WindowFonts.h"
 #include "widgets/FormControls.h"
-#include "UMainForm.h"
-#include "WindowFonts.h"
 
 #include "protocol/ToneCode.h"
 #include "widgets/CircleShape.h"

@@ -7,15 +7,15 @@
 // an operation waits for it to end: carried out at once, the operation's outcome would show
 // over the idle window.
 
-#include "UMainForm.h"
+#include "app/UMainForm.h"
 
-#include "FormColors.h"
+#include "app/FormColors.h"
+#include "app/PortAdvice.h"
 #include "widgets/FormControls.h"
-#include "PortAdvice.h"
 
+#include "link/UComm.h"
 #include "protocol/Commands.h"
 #include "serial/Comm.h"
-#include "link/UComm.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"

@@ -1,7 +1,7 @@
 // Showing a parameter record on the controls and assembling the set command from them.
 
+#include "app/UMainForm.h"
 #include "widgets/FormControls.h"
-#include "UMainForm.h"
 
 #include "protocol/Commands.h"
 #include "protocol/Conversion.h"

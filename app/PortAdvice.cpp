@@ -1,4 +1,4 @@
-#include "PortAdvice.h"
+#include "app/PortAdvice.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
-#include "UMainForm.h"
+#include "app/UMainForm.h"
 
 #include "widgets/FormControls.h"
 
 #include "desktop/HelpDocument.h"
 #include "desktop/WebLink.h"
 #include "dialogs/UMsg.h"
-#include "serial/Comm.h"
 #include "link/UComm.h"
+#include "serial/Comm.h"
 #include "widgets/ErrorBox.h"
 
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "WindowFonts.h"
+#include "app/WindowFonts.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // Program entry: the application's name and fonts, automation for the main thread, the main
 // window, the message loop.
 
-#include "Application.h"
-#include "UMainForm.h"
+#include "app/Application.h"
+#include "app/UMainForm.h"
 
 #include "desktop/Automation.h"
 

@@ -8,10 +8,10 @@
 //
 //     bench_fleet [modules]
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
-#include "protocol/ParamFile.h"
 #include "link/UComm.h"
+#include "protocol/ParamFile.h"
 #include "session/ModuleSession.h"
 #include "tools/modsim/ModuleSimulator.h"
 

@@ -5,7 +5,7 @@
 //
 //     bench_idle [seconds]
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include "tools/modsim/ModuleSimulator.h"
 

@@ -8,7 +8,7 @@
 //
 //     bench_latency [repetitions]
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"

@@ -7,7 +7,7 @@
 //
 //     bench_receive [megabytes] [rounds]
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include "serial/Comm.h"
 #include "serial/platform/Port.h"

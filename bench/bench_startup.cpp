@@ -6,7 +6,7 @@
 //
 //     bench_startup [starts] [reads]
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include "tools/modsim/ModuleSimulator.h"
 

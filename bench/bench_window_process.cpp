@@ -11,7 +11,7 @@
 //   idle_cpu_s <s>      CPU time of the whole process over S seconds of idling
 // With --bare it shows an empty QWidget of the window's size instead, as a baseline.
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"

@@ -1,4 +1,4 @@
-#include "CliMain.h"
+#include "cli/CliMain.h"
 
 #include <QSaveFile>
 
@@ -9,11 +9,11 @@
 #include <optional>
 #include <sstream>
 
-#include "PortList.h"
-#include "platform/Port.h"
+#include "cli/PortList.h"
+#include "link/UComm.h"
 #include "protocol/ParamFile.h"
 #include "serial/Comm.h"
-#include "link/UComm.h"
+#include "serial/platform/Port.h"
 #include "session/ModuleSession.h"
 
 namespace cli {

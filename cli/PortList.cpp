@@ -1,11 +1,11 @@
-#include "PortList.h"
+#include "cli/PortList.h"
 
 #include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
 
-#include "platform/Port.h"
+#include "serial/platform/Port.h"
 
 namespace cli {
 

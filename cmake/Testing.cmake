@@ -15,8 +15,6 @@ function(nmct_add_test name)
     cmake_parse_arguments(T "NOQT;THREADED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS})
-    # What several tests share (the runner for the plain C++ tests, the rig) lives in one place.
-    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/support)
     if(NOT T_NOQT)
         target_link_libraries(${name} PRIVATE Qt6::Test)
     endif()

@@ -1,4 +1,4 @@
-#include "UMsg.h"
+#include "dialogs/UMsg.h"
 
 #include <QKeyEvent>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "WindowSupport.h"
+#include "fuzz/WindowSupport.h"
 
 #include "widgets/ErrorBox.h"
 

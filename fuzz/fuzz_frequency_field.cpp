@@ -6,8 +6,8 @@
 // bytes and bytes from 0x80 up are typed as characters; bytes below 0x20 pick an editing key,
 // a click, a focus change, a new clipboard text or a new written text (Steps below).
 
-#include "FuzzSupport.h"
-#include "WindowSupport.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/WindowSupport.h"
 
 #include "widgets/FrequencyEdit.h"
 

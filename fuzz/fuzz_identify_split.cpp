@@ -4,7 +4,7 @@
 //
 // Input: the reply text, any bytes.
 
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 
 #include "protocol/Commands.h"
 

@@ -7,7 +7,7 @@
 //
 // Input: the file's bytes.
 
-#include "FuzzSupport.h"
+#include "fuzz/FuzzSupport.h"
 
 #include "protocol/ParamFile.h"
 

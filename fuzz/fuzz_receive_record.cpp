@@ -6,11 +6,11 @@
 // Input: the chunk itself, 1 to InputLen bytes (longer inputs are cut to InputLen, as the
 // component never delivers more in one chunk).
 
-#include "FuzzSupport.h"
-#include "WindowSupport.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/WindowSupport.h"
 
-#include "protocol/ParamRecord.h"
 #include "link/UComm.h"
+#include "protocol/ParamRecord.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
 

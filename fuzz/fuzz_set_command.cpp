@@ -8,8 +8,8 @@
 // squelch text (length byte and bytes), then up to 32 frequency texts (length byte and bytes
 // each; transmit channels 1-16, then receive 1-16). Missing texts keep the default record's.
 
-#include "FuzzSupport.h"
-#include "WindowSupport.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/WindowSupport.h"
 
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"

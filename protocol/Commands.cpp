@@ -1,4 +1,4 @@
-#include "Commands.h"
+#include "protocol/Commands.h"
 
 std::string BuildSetCommandText(const SetCommandValues &values)
 {

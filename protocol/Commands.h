@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "ParamRecord.h"
-#include "ToneCode.h"
+#include "protocol/ParamRecord.h"
+#include "protocol/ToneCode.h"
 
 namespace Command {
 inline constexpr std::string_view Identify = "AAFAA";

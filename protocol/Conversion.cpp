@@ -1,4 +1,4 @@
-#include "Conversion.h"
+#include "protocol/Conversion.h"
 
 #include <limits>
 

@@ -1,9 +1,9 @@
-#include "ParamFile.h"
+#include "protocol/ParamFile.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "Conversion.h"
+#include "protocol/Conversion.h"
 
 namespace {
 

@@ -24,9 +24,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Commands.h"
-#include "ParamRecord.h"
-#include "ToneCode.h"
+#include "protocol/Commands.h"
+#include "protocol/ParamRecord.h"
+#include "protocol/ToneCode.h"
 
 inline constexpr int ParamFileFormat = 1;
 inline constexpr int HighestSquelch = 8;

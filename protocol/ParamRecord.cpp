@@ -1,4 +1,4 @@
-#include "ParamRecord.h"
+#include "protocol/ParamRecord.h"
 
 #include <algorithm>
 #include <cassert>

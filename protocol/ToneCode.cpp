@@ -1,4 +1,4 @@
-#include "ToneCode.h"
+#include "protocol/ToneCode.h"
 
 #include <array>
 

@@ -17,7 +17,7 @@ port=COM40
 peer=COM41
 
 cmake --preset windows-cross
-cmake --build "$build" -j2 --target nmct_protocol nmct_serial_core test_serial_win
+cmake --build "$build" -j2 --target nmct_protocol nmct_serial_platform test_serial_win
 
 # A Wine prefix of its own, quiet, without the runtime installers it would otherwise offer.
 export WINEPREFIX=$build/wineprefix

@@ -1,4 +1,4 @@
-#include "Comm.h"
+#include "serial/Comm.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -11,7 +11,7 @@
 #include <sanitizer/tsan_interface.h>
 #endif
 
-#include "CommThreads.h"
+#include "serial/CommThreads.h"
 
 namespace {
 

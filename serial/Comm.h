@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/Port.h"
+#include "serial/platform/Port.h"
 
 class TComm;
 class TReadThread;

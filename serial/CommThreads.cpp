@@ -1,4 +1,4 @@
-#include "CommThreads.h"
+#include "serial/CommThreads.h"
 
 #include <algorithm>
 #include <cstring>

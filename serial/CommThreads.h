@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/Port.h"
+#include "serial/platform/Port.h"
 
 // Thread message to the writer.
 constexpr std::uint32_t kRequestWrite = 1025;

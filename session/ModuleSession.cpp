@@ -1,4 +1,4 @@
-#include "ModuleSession.h"
+#include "session/ModuleSession.h"
 
 #include <QThread>
 

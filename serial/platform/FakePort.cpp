@@ -1,4 +1,4 @@
-#include "FakePort.h"
+#include "serial/platform/FakePort.h"
 
 #include <algorithm>
 #include <cstring>

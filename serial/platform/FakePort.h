@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "PendingRecords.h"
-#include "Port.h"
+#include "serial/platform/PendingRecords.h"
+#include "serial/platform/Port.h"
 
 namespace port {
 

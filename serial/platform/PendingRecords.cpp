@@ -1,4 +1,4 @@
-#include "PendingRecords.h"
+#include "serial/platform/PendingRecords.h"
 
 #include <algorithm>
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "Port.h"
+#include "serial/platform/Port.h"
 
 namespace port {
 

@@ -1,5 +1,5 @@
 // The parts of the port layer that are the same on every platform.
-#include "Port.h"
+#include "serial/platform/Port.h"
 
 #include <chrono>
 #include <stdexcept>

@@ -8,7 +8,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "Port.h"
+#include "serial/platform/Port.h"
 
 #include <map>
 #include <utility>

@@ -1,11 +1,11 @@
 // The whole tool against the module simulator: OPEN/CLOSE, the presence watch, READ, SET,
 // DEFAULT and "Set Vol ", through real clicks and key presses.
 
-#include "ToolRig.h"
+#include "tests/support/ToolRig.h"
 
-#include "widgets/FormControls.h"
 #include "app/WindowFonts.h"
 #include "dialogs/UMsg.h"
+#include "widgets/FormControls.h"
 
 #include "link/UComm.h"
 #include "serial/platform/Port.h"

@@ -3,7 +3,7 @@
 // exchange. Each ends in the outcome the reply earns, never in a crash, a hang or a button left
 // disabled, and the tool works normally once the module does.
 
-#include "ToolRig.h"
+#include "tests/support/ToolRig.h"
 
 #include "link/UComm.h"
 #include "widgets/FrequencyEdit.h"

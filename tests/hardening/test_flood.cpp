@@ -5,10 +5,10 @@
 // The flood lasts NMCT_FLOOD_SECONDS (10 for the full run), 3 s by default.
 
 #include "ProcessFigures.h"
-#include "ToolRig.h"
+#include "tests/support/ToolRig.h"
 
-#include "serial/Comm.h"
 #include "link/UComm.h"
+#include "serial/Comm.h"
 #include "widgets/FrequencyEdit.h"
 
 #include <QElapsedTimer>

@@ -8,7 +8,7 @@
 // to LeakSanitizer there.
 
 #include "ProcessFigures.h"
-#include "ToolRig.h"
+#include "tests/support/ToolRig.h"
 
 #include "link/UComm.h"
 

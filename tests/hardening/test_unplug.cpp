@@ -3,11 +3,11 @@
 // before, and the tool is left holding exactly the descriptors and threads it held before.
 
 #include "ProcessFigures.h"
-#include "ToolRig.h"
+#include "tests/support/ToolRig.h"
 
-#include "widgets/FormControls.h"
 #include "link/UComm.h"
 #include "widgets/CircleShape.h"
+#include "widgets/FormControls.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
 

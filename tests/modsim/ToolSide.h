@@ -1,8 +1,8 @@
 #pragma once
 // The tool's end of the line for the simulator's tests.
 
-#include "MiniTest.h"
-#include "Module.h"
+#include "tests/support/MiniTest.h"
+#include "tools/modsim/Module.h"
 
 #include <chrono>
 #include <string>

@@ -1,8 +1,8 @@
 // The module simulator, driven through its pseudo-terminal as the tool drives it.
 
-#include "CommandLine.h"
-#include "ModuleSimulator.h"
 #include "ToolSide.h"
+#include "tools/modsim/CommandLine.h"
+#include "tools/modsim/ModuleSimulator.h"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Port.h"
+#include "serial/platform/Port.h"
 
 struct Posted
 {

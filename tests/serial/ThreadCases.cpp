@@ -6,9 +6,9 @@
 #include <memory>
 #include <thread>
 
-#include "CommThreads.h"
 #include "RecordingTarget.h"
-#include "platform/FakePort.h"
+#include "serial/CommThreads.h"
+#include "serial/platform/FakePort.h"
 
 using minitest::WaitUntil;
 

@@ -3,6 +3,6 @@
 
 #include <vector>
 
-#include "MiniTest.h"
+#include "tests/support/MiniTest.h"
 
 std::vector<minitest::Case> ThreadCases();

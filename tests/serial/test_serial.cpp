@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "Comm.h"
+#include "serial/Comm.h"
 #include "tests/support/PtyPair.h"
 
 Q_DECLARE_METATYPE(port::OpenFailureKind)

@@ -11,12 +11,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "MiniTest.h"
-#include "tests/support/PtyPair.h"
 #include "ThreadCases.h"
-#include "platform/Port.h"
-#include "platform/posix/ModemWatch.h"
-#include "platform/posix/Names.h"
+#include "serial/platform/Port.h"
+#include "serial/platform/posix/ModemWatch.h"
+#include "serial/platform/posix/Names.h"
+#include "tests/support/MiniTest.h"
+#include "tests/support/PtyPair.h"
 
 // The kernel's own view of the speeds, rates beyond the B-constants included (the C library's
 // header lacks it).

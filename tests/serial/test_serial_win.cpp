@@ -16,11 +16,11 @@
 #include <string>
 #include <thread>
 
-#include "CommThreads.h"
-#include "MiniTest.h"
 #include "RecordingTarget.h"
 #include "ThreadCases.h"
-#include "platform/Port.h"
+#include "serial/CommThreads.h"
+#include "serial/platform/Port.h"
+#include "tests/support/MiniTest.h"
 
 using minitest::WaitUntil;
 using Clock = std::chrono::steady_clock;

@@ -1,4 +1,4 @@
-#include "ToolRig.h"
+#include "tests/support/ToolRig.h"
 
 #include "dialogs/UMsg.h"
 #include "link/UComm.h"

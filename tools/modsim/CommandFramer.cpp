@@ -1,6 +1,6 @@
-#include "CommandFramer.h"
+#include "tools/modsim/CommandFramer.h"
 
-#include "Module.h"
+#include "tools/modsim/Module.h"
 
 #include <array>
 

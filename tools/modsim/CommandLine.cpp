@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "tools/modsim/CommandLine.h"
 
 #include <charconv>
 #include <optional>

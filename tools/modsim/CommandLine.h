@@ -1,7 +1,7 @@
 #pragma once
 // The modsim program's command line.
 
-#include "ModuleSimulator.h"
+#include "tools/modsim/ModuleSimulator.h"
 
 #include <string>
 #include <vector>

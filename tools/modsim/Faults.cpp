@@ -1,4 +1,4 @@
-#include "Faults.h"
+#include "tools/modsim/Faults.h"
 
 #include <algorithm>
 #include <random>

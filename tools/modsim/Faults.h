@@ -2,7 +2,7 @@
 // How the simulated module misbehaves. A fault only changes what goes back on the line: the
 // module still acts on every command it recognises (a SET is stored even when the reply is lost).
 
-#include "Module.h"
+#include "tools/modsim/Module.h"
 
 #include <chrono>
 #include <cstdint>

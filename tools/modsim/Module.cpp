@@ -1,4 +1,4 @@
-#include "Module.h"
+#include "tools/modsim/Module.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
-#include "ModuleSimulator.h"
+#include "tools/modsim/ModuleSimulator.h"
 
-#include "CommandFramer.h"
-#include "SerialLine.h"
+#include "tools/modsim/CommandFramer.h"
+#include "tools/modsim/SerialLine.h"
 
 #include <algorithm>
 #include <array>

@@ -16,8 +16,8 @@
 //     sim.SetFaults({.reply = ReplyFault::Late, .lateDelay = std::chrono::milliseconds(700)});
 //     sim.WaitForCommands(1, std::chrono::seconds(2));
 
-#include "Faults.h"
-#include "Module.h"
+#include "tools/modsim/Faults.h"
+#include "tools/modsim/Module.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "SerialLine.h"
+#include "tools/modsim/SerialLine.h"
 
 #include <array>
 #include <cerrno>

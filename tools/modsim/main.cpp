@@ -1,8 +1,8 @@
 // modsim: the module simulator as a program. Prints "<line path>[ <link path>]" on one line,
 // then answers until SIGINT, SIGTERM or SIGHUP.
 
-#include "CommandLine.h"
-#include "ModuleSimulator.h"
+#include "tools/modsim/CommandLine.h"
+#include "tools/modsim/ModuleSimulator.h"
 
 #include <csignal>
 #include <exception>

@@ -7,7 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "PosixPort.h"
+#include "serial/platform/posix/PosixPort.h"
 
 namespace port::posix {
 

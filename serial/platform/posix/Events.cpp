@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "../Port.h"
+#include "serial/platform/Port.h"
 
 namespace port {
 

@@ -1,4 +1,4 @@
-#include "LineSettings.h"
+#include "serial/platform/posix/LineSettings.h"
 
 #include <algorithm>
 #include <optional>

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "../Port.h"
+#include "serial/platform/Port.h"
 
 namespace port::posix {
 

@@ -1,4 +1,4 @@
-#include "ModemWatch.h"
+#include "serial/platform/posix/ModemWatch.h"
 
 #include <cerrno>
 #include <mutex>

@@ -16,7 +16,7 @@
 #include <memory>
 #include <thread>
 
-#include "../Port.h"
+#include "serial/platform/Port.h"
 
 namespace port::posix {
 

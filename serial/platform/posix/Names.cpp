@@ -1,5 +1,5 @@
 // Device names, the resolver that tests replace, and the exclusive open.
-#include "Names.h"
+#include "serial/platform/posix/Names.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "PosixPort.h"
+#include "serial/platform/posix/PosixPort.h"
 
 namespace port {
 

@@ -1,10 +1,10 @@
-#include "PosixPort.h"
+#include "serial/platform/posix/PosixPort.h"
 
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "LineSettings.h"
+#include "serial/platform/posix/LineSettings.h"
 
 namespace port::posix {
 

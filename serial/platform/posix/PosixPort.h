@@ -22,9 +22,9 @@
 #include <linux/serial.h>
 #include <termios.h>
 
-#include "../PendingRecords.h"
-#include "../Port.h"
-#include "ModemWatch.h"
+#include "serial/platform/PendingRecords.h"
+#include "serial/platform/Port.h"
+#include "serial/platform/posix/ModemWatch.h"
 
 namespace port::posix {
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "../Port.h"
+#include "serial/platform/Port.h"
 
 namespace port {
 
