@@ -1,9 +1,9 @@
-// The operations that talk to the module over the serial link: OPEN/CLOSE with the presence
-// watch, and READ, SET, DEFAULT and "Set Vol ".
+// The operations that talk to the module: OPEN/CLOSE with the presence watch, and READ, SET,
+// DEFAULT and "Set Vol ". Each is a step of the module session plus what the window shows.
 //
-// Every exchange runs SendCommand, which keeps processing Qt events while it waits, so clicks
-// and timer ticks arrive in the middle of an operation. The parameter operations and the timer
-// therefore look at the link's Busy flag first. A CLOSE or a window close that arrives during
+// Every exchange keeps processing Qt events while it waits, so clicks and timer ticks arrive in
+// the middle of an operation. The parameter operations and the timer therefore look at the
+// session's Busy flag first. A CLOSE or a window close that arrives during
 // an operation waits for it to end: carried out at once, the operation's outcome would show
 // over the idle window.
 
@@ -14,8 +14,8 @@
 #include "widgets/FormControls.h"
 
 #include "link/UComm.h"
-#include "protocol/Commands.h"
 #include "serial/Comm.h"
+#include "session/ModuleSession.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
@@ -96,7 +96,7 @@ void TfrmMain::btnOpenClick()
     const OperationScope operation(*this);
     ButtonDisabledDuring whileOpening(btnOpen);
     if (PortOpened) {
-        if (Link->Busy()) {
+        if (session->Busy()) {
             closePending = true;
             return;
         }
@@ -112,11 +112,11 @@ void TfrmMain::btnOpenClick()
         return;
     }
 
-    if (Link->PortIsOpen())
+    if (session->PortIsOpen())
         DisconnectPort();
     Panel6->setToolTip(QString());
     const int portNumber = cbxComm->currentIndex() + 1;
-    if (!Link->OpenPort(portNumber)) {
+    if (!session->OpenPort(portNumber)) {
         SetNotFound();
         ShowOpenFailure();
         return;
@@ -150,16 +150,13 @@ void TfrmMain::ShowOpenFailure()
 
 void TfrmMain::DetectDevice()
 {
-    if (!Link->SendCommand(std::string(Command::Identify))) {
+    const IdentifyResult found = session->Identify();
+    if (found.result != StepResult::Ok) {
         SetNotFound();
         return;
     }
-    // Any reply at all counts as finding the device.
-    std::string reply;
-    Link->GetReplyText(reply);
-    const IdentifyReply identity = SplitIdentifyReply(reply);
-    EdtModel->setText(Text(identity.model));
-    EdtVer->setText(Text(identity.version));
+    EdtModel->setText(Text(found.identity.model));
+    EdtVer->setText(Text(found.identity.version));
     EnableEditing(true);
     ShowStatus(QStringLiteral("Device Found!"));
     DeviceFound = true;
@@ -167,9 +164,9 @@ void TfrmMain::DetectDevice()
 
 void TfrmMain::DisconnectPort()
 {
-    if (Link->Busy())
+    if (session->Busy())
         return;
-    Link->ClosePort();
+    session->Close();
     PortOpened = false;
     cbxComm->setEnabled(true);
     shpLight->SetBrushColor(FormColor::Grey);
@@ -202,7 +199,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 void TfrmMain::Timer1Timer()
 {
     const OperationScope operation(*this);
-    if (!Link->PortIsOpen() || Link->Busy())
+    if (!session->PortIsOpen() || session->Busy())
         return;
     const bool foundBefore = DeviceFound;
     DetectDevice();
@@ -216,27 +213,26 @@ void TfrmMain::Timer1Timer()
 void TfrmMain::btnReadClick()
 {
     const OperationScope operation(*this);
-    if (Link->Busy())
+    if (session->Busy())
         return;
     ButtonDisabledDuring whileReading(btnRead);
-    if (!Link->SendCommand(std::string(Command::ReadParams))) {
+    const ReadResult read = session->Read();
+    if (read.result != StepResult::Ok) {
         ShowFailed();
         return;
     }
     // A short reply leaves zero bytes behind it, so it fails at the tone code conversion
     // instead of showing stale values.
-    ParamRecord record;
-    Link->GetReplyRecord(record);
-    ShowParams(record);
+    ShowParams(read.record);
 }
 
 void TfrmMain::btnSetClick()
 {
     const OperationScope operation(*this);
-    if (Link->Busy())
+    if (session->Busy())
         return;
     ButtonDisabledDuring whileSetting(btnSet);
-    if (ExchangeExpectingOk(BuildSetCommand()))
+    if (session->Set(ShownSetValues()) == StepResult::Ok)
         ShowInfo(SetSucceeded);
     else
         ShowFailed();
@@ -245,10 +241,10 @@ void TfrmMain::btnSetClick()
 void TfrmMain::btnDefaultClick()
 {
     const OperationScope operation(*this);
-    if (Link->Busy())
+    if (session->Busy())
         return;
     ButtonDisabledDuring whileRestoring(btnDefault);
-    if (!ExchangeExpectingOk(std::string(Command::RestoreDefaults))) {
+    if (session->RestoreDefaults() != StepResult::Ok) {
         ShowFailed();
         return;
     }
@@ -261,22 +257,13 @@ void TfrmMain::btnDefaultClick()
 void TfrmMain::VolSetClick()
 {
     const OperationScope operation(*this);
-    if (Link->Busy())
+    if (session->Busy())
         return;
     ButtonDisabledDuring whileSetting(VolSet);
-    if (ExchangeExpectingOk(BuildVolumeCommand(Bytes(CbxVol->currentText()))))
+    if (session->SetVolume(Bytes(CbxVol->currentText())) == StepResult::Ok)
         ShowInfo(VolumeSucceeded);
     else
         ShowFailed();
-}
-
-bool TfrmMain::ExchangeExpectingOk(const std::string &command)
-{
-    if (!Link->SendCommand(command))
-        return false;
-    std::string reply;
-    Link->GetReplyText(reply);
-    return IsOkReply(reply);
 }
 
 void TfrmMain::ShowFailed()

@@ -75,6 +75,11 @@ void TfrmMain::LoadDefaults()
 
 std::string TfrmMain::BuildSetCommand() const
 {
+    return BuildSetCommandText(ShownSetValues());
+}
+
+SetCommandValues TfrmMain::ShownSetValues() const
+{
     SetCommandValues values;
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         values.txFrequencies[i] = MEdChannel[i]->EditText().toStdString();
@@ -83,5 +88,5 @@ std::string TfrmMain::BuildSetCommand() const
     values.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
     values.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
     values.squelch = CbxSQ->currentText().toLatin1().toStdString();
-    return BuildSetCommandText(values);
+    return values;
 }

@@ -7,6 +7,7 @@
 #include "dialogs/UMsg.h"
 #include "link/UComm.h"
 #include "serial/Comm.h"
+#include "session/ModuleSession.h"
 #include "widgets/ErrorBox.h"
 
 #include <QCheckBox>
@@ -37,6 +38,7 @@ TfrmMain::~TfrmMain()
 void TfrmMain::FormCreate()
 {
     Link = std::make_unique<TKVComm>();
+    session = std::make_unique<ModuleSession>(*Link);
     Link->Comm().SetOnHandlerError([](const std::exception &error) { ShowErrorBox(error.what()); });
     LoadDefaults();
     EnableEditing(false);
@@ -44,6 +46,7 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::FormDestroy()
 {
+    session.reset();
     Link.reset();
 }
 

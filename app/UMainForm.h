@@ -4,8 +4,8 @@
 // Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
 // the constructor (MainFormLayout.cpp) and go with the window. It owns the serial link `Link`
 // for its whole life: created first in FormCreate, freed in FormDestroy, which stops an open
-// port and its threads. The window keeps two flags beside its controls, DeviceFound and
-// PortOpened.
+// port and its threads; the module session over it does the exchanges, and the handlers show
+// their results. The window keeps two flags beside its controls, DeviceFound and PortOpened.
 //
 // Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
 // toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
@@ -16,6 +16,7 @@
 // parameter record and assembles the set command; MainFormOperations.cpp holds the operations
 // that talk to the module; PortAdvice.cpp words why a port could not be opened.
 
+#include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
 
 #include <QWidget>
@@ -37,6 +38,7 @@ class QShowEvent;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class ModuleSession;
 class TKVComm;
 
 class TfrmMain : public QWidget
@@ -74,6 +76,8 @@ public:
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.
     std::string BuildSetCommand() const;
+    // What SET sends, as the controls stand; throws as BuildSetCommand does.
+    SetCommandValues ShownSetValues() const;
 
     // Shows text in the modal message dialog; returns when the user has closed it.
     void ShowInfo(const QString &text);
@@ -184,8 +188,8 @@ private:
     bool closePending = false; // CLOSE clicked during an exchange
     bool closing = false;      // the window was closed during an operation
 
-    // Sends a command and tells whether the module answered "OK".
-    bool ExchangeExpectingOk(const std::string &command);
+    // The steps of working with the module, over Link; made after Link and freed before it.
+    std::unique_ptr<ModuleSession> session;
 
     void FormCreate();
     void FormDestroy();
