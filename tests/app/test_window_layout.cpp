@@ -7,6 +7,7 @@
 #include "app/UMainForm.h"
 
 #include "desktop/Automation.h"
+#include "tests/support/KnownRecords.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
@@ -21,9 +22,7 @@
 
 namespace {
 
-const char *const DefaultFrequencies[16] = {
-    "450.1250", "451.1250", "452.1250", "453.1250", "454.1250", "455.1250", "456.1250", "457.1250",
-    "458.1250", "459.1250", "455.0250", "455.1250", "455.2250", "455.3250", "455.4250", "455.5250"};
+constexpr const auto &DefaultFrequencies = known::FactoryFrequencies;
 
 QString TextOf(const QWidget *control)
 {

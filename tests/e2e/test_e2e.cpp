@@ -1,6 +1,7 @@
 // The whole tool against the module simulator: OPEN/CLOSE, the presence watch, READ, SET,
 // DEFAULT and "Set Vol ", through real clicks and key presses.
 
+#include "tests/support/KnownRecords.h"
 #include "tests/support/ToolRig.h"
 
 #include "app/WindowFonts.h"
@@ -40,12 +41,7 @@ const QColor Grey{128, 128, 128};
 // The set command for the factory values with transmit channel 1 changed to `channel1`.
 std::string FactorySetCommand(const std::string &channel1)
 {
-    return "AAFA3" + channel1 +
-           ",450.1250,451.1250,451.1250,452.1250,452.1250,453.1250,453.1250,"
-           "454.1250,454.1250,455.1250,455.1250,456.1250,456.1250,457.1250,457.1250,"
-           "458.1250,458.1250,459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
-           "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,455.5250,455.5250,"
-           "011,125,2\\r\\n";
+    return "AAFA3" + known::WithChannel1Tx(known::FactoryChannels, channel1) + "011,125,2\\r\\n";
 }
 
 // A record that differs from the factory one in every kind of field.

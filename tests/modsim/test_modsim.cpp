@@ -1,6 +1,7 @@
 // The module simulator, driven through its pseudo-terminal as the tool drives it.
 
 #include "ToolSide.h"
+#include "tests/support/KnownRecords.h"
 #include "tools/modsim/CommandLine.h"
 #include "tools/modsim/ModuleSimulator.h"
 
@@ -31,24 +32,9 @@ void AddCase(std::string name, std::function<void()> body)
     cases.push_back({std::move(name), std::move(body)});
 }
 
-// The factory record as the module sends it, written out by hand.
-const std::string kFactoryRecord = "AA"
-                                   "450.1250,450.1250,451.1250,451.1250,452.1250,452.1250,"
-                                   "453.1250,453.1250,454.1250,454.1250,455.1250,455.1250,"
-                                   "456.1250,456.1250,457.1250,457.1250,458.1250,458.1250,"
-                                   "459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
-                                   "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,"
-                                   "455.5250,455.5250,"
-                                   "011,125,2";
-
 // A set body with channel 1 transmit at 446.0000, tone codes 45 and 3, squelch 5.
-const std::string kChangedBody = "446.0000,450.1250,451.1250,451.1250,452.1250,452.1250,"
-                                 "453.1250,453.1250,454.1250,454.1250,455.1250,455.1250,"
-                                 "456.1250,456.1250,457.1250,457.1250,458.1250,458.1250,"
-                                 "459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
-                                 "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,"
-                                 "455.5250,455.5250,"
-                                 "045,003,5";
+const std::string kChangedBody =
+    known::WithChannel1Tx(known::FactoryChannels, "446.0000") + "045,003,5";
 
 const std::string kSetChanged = "AAFA3" + kChangedBody + "\\r\\n";
 
@@ -100,7 +86,7 @@ void AddCommandCases()
     };
     const std::vector<Row> rows = {
         {"identify", "AAFAA", "NM450_UHFV2.13\r\n"},
-        {"read", "AAFA1", kFactoryRecord + "\r\n"},
+        {"read", "AAFA1", known::FactoryRecord + "\r\n"},
         {"default", "AAFA2", "OK\r\n"},
         {"set", kSetChanged, "OK\r\n"},
         {"volume", "AAFA43", "OK\r\n"},
@@ -137,7 +123,7 @@ void AddStateCases()
         ToolSide tool(sim.SlavePath());
         tool.Exchange(kSetChanged);
         CHECK_EQ(tool.Exchange("AAFA2"), "OK\r\n");
-        CHECK_EQ(tool.Exchange("AAFA1"), kFactoryRecord + "\r\n");
+        CHECK_EQ(tool.Exchange("AAFA1"), known::FactoryRecord + "\r\n");
         CHECK(sim.StoredRecord() == FactoryRecord());
     });
 
@@ -203,7 +189,7 @@ void AddFramingCases()
 
 void AddReplyFaultCases()
 {
-    std::string badTone = kFactoryRecord;
+    std::string badTone = known::FactoryRecord;
     badTone.replace(290, 3, "abc");
 
     struct Row
@@ -222,7 +208,7 @@ void AddReplyFaultCases()
              f.reply = ReplyFault::Short;
              f.shortLength = 100;
          },
-         "AAFA1", kFactoryRecord.substr(0, 100) + "\r\n"},
+         "AAFA1", known::FactoryRecord.substr(0, 100) + "\r\n"},
         {"ok text on default", [](Faults &f) { f.okText = "ok"; }, "AAFA2", "ok\r\n"},
         {"ok text on set", [](Faults &f) { f.okText = "OK!"; }, kSetChanged, "OK!\r\n"},
         {"ok text on volume", [](Faults &f) { f.okText = "OK!"; }, "AAFA41", "OK!\r\n"},
@@ -234,7 +220,7 @@ void AddReplyFaultCases()
              f.reply = ReplyFault::Short;
              f.badToneCode = true;
          },
-         "AAFA1", kFactoryRecord.substr(0, 149) + "\r\n"},
+         "AAFA1", known::FactoryRecord.substr(0, 149) + "\r\n"},
     };
     for (const Row &row : rows) {
         AddCase(std::string("fault: ") + row.name, [row] {
@@ -296,8 +282,8 @@ void AddReplyFaultCases()
         ToolSide tool(sim.SlavePath());
         tool.Send("AAFA1");
         const std::vector<std::string> bursts = Bursts(tool.Receive(1s, 400ms), 100ms);
-        CHECK(bursts == (std::vector<std::string>{kFactoryRecord.substr(0, 10),
-                                                  kFactoryRecord.substr(10) + "\r\n"}));
+        CHECK(bursts == (std::vector<std::string>{known::FactoryRecord.substr(0, 10),
+                                                  known::FactoryRecord.substr(10) + "\r\n"}));
     });
 }
 

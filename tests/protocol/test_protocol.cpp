@@ -10,19 +10,13 @@
 #include "protocol/ParamFile.h"
 #include "protocol/ParamRecord.h"
 #include "protocol/ToneCode.h"
+#include "tests/support/KnownRecords.h"
 
 using namespace std::string_literals;
 
 namespace {
 
-// The default set command, written out in full: 16 channels, tones 011/125, squelch 2.
-const std::string DefaultSetCommand =
-    "AAFA3"
-    "450.1250,450.1250,451.1250,451.1250,452.1250,452.1250,453.1250,453.1250,"
-    "454.1250,454.1250,455.1250,455.1250,456.1250,456.1250,457.1250,457.1250,"
-    "458.1250,458.1250,459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
-    "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,455.5250,455.5250,"
-    "011,125,2\\r\\n";
+using known::DefaultSetCommand;
 
 // The factory record as a parameter file, written out by hand.
 const QByteArray FactoryFile =
@@ -116,13 +110,10 @@ void TestProtocol::defaultRecordFrequencies_data()
     QTest::addColumn<int>("txPos");
     QTest::addColumn<int>("rxPos");
     QTest::addColumn<QByteArray>("frequency");
-    const char *table[] = {"450.1250", "451.1250", "452.1250", "453.1250", "454.1250", "455.1250",
-                           "456.1250", "457.1250", "458.1250", "459.1250", "455.0250", "455.1250",
-                           "455.2250", "455.3250", "455.4250", "455.5250"};
     int txPos = 2;
     for (int channel = 1; channel <= 16; ++channel, txPos += 18)
         QTest::addRow("channel %d", channel)
-            << channel << txPos << txPos + 9 << QByteArray(table[channel - 1]);
+            << channel << txPos << txPos + 9 << QByteArray(known::FactoryFrequencies[channel - 1]);
 }
 
 void TestProtocol::defaultRecordFrequencies()
