@@ -34,7 +34,7 @@ void ShowTone(const std::string &codeText, const ToneControls &controls)
     controls.cdcssBox->setChecked(cdcss);
 }
 
-ToneCode SelectedTone(const ToneControls &controls)
+ToneCode SelectedTone(const ToneControls &controls, const char *refusal)
 {
     // The CTCS box alone decides which list is sent.
     const bool ctcss = controls.ctcssBox->isChecked();
@@ -43,8 +43,8 @@ ToneCode SelectedTone(const ToneControls &controls)
     // from what the selector shows.
     if (list->currentIndex() < 0) {
         const QString name = (ctcss ? controls.ctcssBox : controls.cdcssBox)->text();
-        throw std::runtime_error(QStringLiteral("%1: \"%2\" is not in the list; nothing was sent")
-                                     .arg(name, list->currentText())
+        throw std::runtime_error(QStringLiteral("%1: \"%2\" is not in the list; %3")
+                                     .arg(name, list->currentText(), QLatin1String(refusal))
                                      .toStdString());
     }
     return CodeForSelection(ctcss ? ToneList::Ctcss : ToneList::Cdcss, list->currentIndex());
@@ -78,15 +78,15 @@ std::string TfrmMain::BuildSetCommand() const
     return BuildSetCommandText(ShownSetValues());
 }
 
-SetCommandValues TfrmMain::ShownSetValues() const
+SetCommandValues TfrmMain::ShownSetValues(const char *refusal) const
 {
     SetCommandValues values;
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         values.txFrequencies[i] = MEdChannel[i]->EditText().toStdString();
         values.rxFrequencies[i] = MEDRChannel[i]->EditText().toStdString();
     }
-    values.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
-    values.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
+    values.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2}, refusal);
+    values.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4}, refusal);
     values.squelch = CbxSQ->currentText().toLatin1().toStdString();
     return values;
 }

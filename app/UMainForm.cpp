@@ -25,6 +25,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
     InitFormResources();
     BuildWindow();
     ConnectHandlers();
+    BuildFileActions();
     CentreOnScreen();
     KeepTitleBarEmpty();
     FormCreate();

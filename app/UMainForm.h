@@ -22,6 +22,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,8 +32,12 @@ class ClickLabel;
 class CompletingComboBox;
 class FrequencyEdit;
 class PortComboBox;
+class QAction;
 class QCheckBox;
 class QCloseEvent;
+class QContextMenuEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QShowEvent;
 class QLineEdit;
@@ -40,6 +45,7 @@ class QPushButton;
 class QTimer;
 class ModuleSession;
 class TKVComm;
+struct ModuleSettings;
 
 class TfrmMain : public QWidget
 {
@@ -76,8 +82,20 @@ public:
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.
     std::string BuildSetCommand() const;
-    // What SET sends, as the controls stand; throws as BuildSetCommand does.
-    SetCommandValues ShownSetValues() const;
+    // What SET sends, as the controls stand; throws as BuildSetCommand does, the message ending
+    // in `refusal`.
+    SetCommandValues ShownSetValues(const char *refusal = "nothing was sent") const;
+
+    // ---- Parameter files (MainFormFiles.cpp) ----------------------------------------------
+    // The file a user picks in the platform's file dialog, empty for none; a test answers in
+    // the dialog's place while a hook is set.
+    enum class FileChoice
+    {
+        Save,
+        Load
+    };
+    using FileDialogHook = std::function<QString(FileChoice)>;
+    static void SetFileDialogHook(FileDialogHook hook);
 
     // Shows text in the modal message dialog; returns when the user has closed it.
     void ShowInfo(const QString &text);
@@ -176,9 +194,16 @@ public slots:
     void VolSetClick();
     void Timer1Timer();
 
+    // Ctrl+S and Ctrl+O, also in the background's context menu (MainFormFiles.cpp).
+    void SaveParamsClick();
+    void LoadParamsClick();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     // Counts the operations that talk to the module while they run; when the outermost ends,
@@ -190,6 +215,18 @@ private:
 
     // The steps of working with the module, over Link; made after Link and freed before it.
     std::unique_ptr<ModuleSession> session;
+
+    // MainFormFiles.cpp
+    QAction *actSave = nullptr; // Ctrl+S
+    QAction *actLoad = nullptr; // Ctrl+O
+    QString lastFile;           // where the file dialog starts
+    void BuildFileActions();
+    QString AskFileName(FileChoice choice);
+    // What the window shows, as a file keeps it; throws, as SET does, when a selector shows no
+    // item, and when a frequency field holds no frequency.
+    ModuleSettings ShownSettings() const;
+    // Shows the file's settings, or throws with every error in it and changes nothing.
+    void LoadParamsFrom(const QString &fileName);
 
     void FormCreate();
     void FormDestroy();

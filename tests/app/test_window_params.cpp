@@ -11,10 +11,14 @@
 #include "widgets/Selectors.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace std::string_literals;
 
@@ -88,6 +92,43 @@ QString SelectorState(const TfrmMain &window)
         .arg(StateText(window));
 }
 
+// Saves or loads the way a user does: "keys" Ctrl+S / Ctrl+O, "menu" the background's context
+// menu, "drop" a file dropped onto the window (loading only; saving then uses Ctrl+S). False
+// when the menu did not come up or the window did not take the dragged file.
+bool FileAction(TfrmMain &window, const QString &route, bool save, const QString &file)
+{
+    if (route == QLatin1String("menu")) {
+        bool shown = false;
+        QTimer::singleShot(0, [save, &shown] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!(shown = menu != nullptr))
+                return;
+            for (int down = save ? 1 : 2; down > 0; --down)
+                QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            if (menu->isVisible())
+                menu->close();
+        });
+        // On a label: the event reaches the window's background through its parents.
+        auto *background = window.findChild<QWidget *>(QStringLiteral("Label3"));
+        QContextMenuEvent event(QContextMenuEvent::Mouse, {2, 2},
+                                background->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(background, &event);
+        return shown;
+    }
+    if (route == QLatin1String("drop") && !save) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(file)});
+        QDragEnterEvent enter({300, 20}, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&window, &enter);
+        QDropEvent drop(QPointF(300, 20), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&window, &drop);
+        return enter.isAccepted();
+    }
+    QTest::keyClick(QApplication::focusWidget(), save ? Qt::Key_S : Qt::Key_O, Qt::ControlModifier);
+    return true;
+}
+
 } // namespace
 
 class TestWindowParams : public QObject
@@ -99,6 +140,7 @@ private slots:
     void cleanup()
     {
         SetErrorBoxHook({});
+        TfrmMain::SetFileDialogHook({});
         window_.reset();
     }
 
@@ -121,6 +163,8 @@ private slots:
     void setCommandToneCodes_data();
     void setCommandToneCodes();
     void setCommandCarriesShortFieldUnchanged();
+    void parameterFiles_data();
+    void parameterFiles();
 
     void openFailureAdvice_data();
     void openFailureAdvice();
@@ -455,6 +499,93 @@ void TestWindowParams::setCommandCarriesShortFieldUnchanged()
     const std::string command = window_->BuildSetCommand();
     QCOMPARE(command.size(), std::size_t(300));
     QCOMPARE(command.substr(0, 17), "AAFA345,450.1250,"s);
+}
+
+void TestWindowParams::parameterFiles_data()
+{
+    QTest::addColumn<QString>("route");     // see FileAction
+    QTest::addColumn<std::size_t>("field"); // a record field shown with `bytes`; 0 for none
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("fileText"); // loaded; empty: what the window showed, saved
+    QTest::addColumn<QString>("error");       // the error box's text begins so; <file> the file
+
+    QTest::newRow("keys") << "keys" << std::size_t(0) << QByteArray() << QByteArray() << "";
+    QTest::newRow("menu") << "menu" << std::size_t(0) << QByteArray() << QByteArray() << "";
+    QTest::newRow("drop") << "drop" << std::size_t(0) << QByteArray() << QByteArray() << "";
+    QTest::newRow("load an error")
+        << "keys" << std::size_t(0) << QByteArray()
+        << QByteArray("format 1\nchannel 1 45O.1250 450.1250\n")
+        << "Cannot load <file>; nothing was changed:\nline 2: transmit frequency '45O.1250' is "
+           "not a frequency";
+    QTest::newRow("drop an error")
+        << "drop" << std::size_t(0) << QByteArray() << QByteArray("format 2\n")
+        << "Cannot load <file>; nothing was changed:\nline 1: format";
+    QTest::newRow("save with a tone selector showing no item")
+        << "keys" << ParamRecord::TxTonePos << QByteArray("250") << QByteArray()
+        << "TX CDCS: \"\" is not in the list; nothing was saved";
+    QTest::newRow("save with a field holding no frequency")
+        << "menu" << ParamRecord::RxFrequencyPos(3) << QByteArray("4A0.12x5") << QByteArray()
+        << "Channel 3 receive frequency \"4A0.12x5\" is not a frequency; nothing was saved";
+}
+
+void TestWindowParams::parameterFiles()
+{
+    QFETCH(QString, route);
+    QFETCH(std::size_t, field);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, fileText);
+    QFETCH(QString, error);
+
+    window_ = MakeShownWindow();
+    window_->MEdChannel[0]->setFocus(); // the keys work from a field too
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("site.nmct"));
+    QStringList asked;
+    TfrmMain::SetFileDialogHook([&](TfrmMain::FileChoice choice) {
+        asked << (choice == TfrmMain::FileChoice::Save ? "save" : "load");
+        return file;
+    });
+    QStringList boxes;
+    SetErrorBoxHook([&boxes](const QString &text) { boxes << text; });
+
+    // Other frequencies, tones CDCSS 165 out and CTCSS 0 in, squelch 7.
+    ParamRecord record = RecordWithOtherFrequencies();
+    record.SetField(ParamRecord::TxTonePos, "204");
+    record.SetField(ParamRecord::RxTonePos, "000");
+    record.SetField(ParamRecord::SquelchPos, "7");
+    if (field != 0)
+        record.SetField(field, bytes.toStdString());
+    window_->ShowParams(record);
+    const QString boxesShown = StateText(*window_);
+
+    if (fileText.isEmpty()) {
+        const std::string shown = field == 0 ? window_->BuildSetCommand() : std::string();
+        QVERIFY(FileAction(*window_, route, true, file));
+        if (!error.isEmpty()) {
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes[0].startsWith(error), qPrintable(boxes[0]));
+            QCOMPARE(asked, QStringList{}); // refused before the dialog
+            QVERIFY(!QFile::exists(file));
+            return;
+        }
+        window_->LoadDefaults();
+        QCOMPARE(window_->BuildSetCommand(), DefaultSetCommand);
+        QVERIFY(FileAction(*window_, route, false, file));
+        QCOMPARE(boxes, QStringList{});
+        QCOMPARE(window_->BuildSetCommand(), shown);
+        QCOMPARE(StateText(*window_), boxesShown);
+        return;
+    }
+
+    const std::string before = window_->BuildSetCommand();
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::WriteOnly) && written.write(fileText) == fileText.size());
+    written.close();
+    QVERIFY(FileAction(*window_, route, false, file));
+    QCOMPARE(boxes.size(), 1);
+    const QString expected = QString(error).replace(QStringLiteral("<file>"), file);
+    QVERIFY2(boxes[0].startsWith(expected), qPrintable(boxes[0]));
+    QCOMPARE(window_->BuildSetCommand(), before);
 }
 
 void TestWindowParams::openFailureAdvice_data()

@@ -1,0 +1,174 @@
+// Parameter files in the window, without a control of their own: Ctrl+S saves what the window
+// shows, Ctrl+O loads a file into the controls, a file dropped onto the window loads it, and
+// the window's background offers both in a context menu. Nothing is sent until SET.
+
+#include "app/UMainForm.h"
+
+#include "protocol/ParamFile.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Selectors.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QSaveFile>
+#include <QUrl>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr qint64 LargestFile = 1 << 20; // far more than any parameter file
+const QString FileFilter =
+    QStringLiteral("Parameter files (*.nmct);;Text files (*.txt);;All files (*)");
+
+TfrmMain::FileDialogHook &DialogHook()
+{
+    static TfrmMain::FileDialogHook hook;
+    return hook;
+}
+
+[[noreturn]] void Fail(const QString &text)
+{
+    throw std::runtime_error(text.toStdString());
+}
+
+// The one local file a drag carries, or none.
+QString DraggedFile(const QMimeData *data)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1)
+        return {};
+    const QUrl url = data->urls().constFirst();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+} // namespace
+
+void TfrmMain::SetFileDialogHook(FileDialogHook hook)
+{
+    DialogHook() = std::move(hook);
+}
+
+void TfrmMain::BuildFileActions()
+{
+    actSave = new QAction(QStringLiteral("Save parameters…"), this);
+    actSave->setObjectName(QStringLiteral("actSave"));
+    actSave->setShortcut(QKeySequence::Save);
+    actLoad = new QAction(QStringLiteral("Load parameters…"), this);
+    actLoad->setObjectName(QStringLiteral("actLoad"));
+    actLoad->setShortcut(QKeySequence::Open);
+    for (QAction *action : {actSave, actLoad}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    ConnectGuarded(actSave, &QAction::triggered, this, &TfrmMain::SaveParamsClick);
+    ConnectGuarded(actLoad, &QAction::triggered, this, &TfrmMain::LoadParamsClick);
+    setAcceptDrops(true);
+}
+
+QString TfrmMain::AskFileName(FileChoice choice)
+{
+    if (DialogHook())
+        return DialogHook()(choice);
+    if (choice == FileChoice::Save)
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save parameters"), lastFile,
+                                            FileFilter);
+    return QFileDialog::getOpenFileName(this, QStringLiteral("Load parameters"), lastFile,
+                                        FileFilter);
+}
+
+ModuleSettings TfrmMain::ShownSettings() const
+{
+    // The tone selectors are checked as SET checks them.
+    const SetCommandValues values = ShownSetValues("nothing was saved");
+    ModuleSettings settings;
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        settings.channels[i] = {values.txFrequencies[i], values.rxFrequencies[i]};
+        for (const auto &[text, what] : {std::pair{&settings.channels[i].tx, "transmit"},
+                                         std::pair{&settings.channels[i].rx, "receive"}})
+            if (!IsFrequencyText(*text))
+                Fail(QStringLiteral("Channel %1 %2 frequency \"%3\" is not a frequency; nothing "
+                                    "was saved")
+                         .arg(i + 1)
+                         .arg(QLatin1String(what), QString::fromStdString(*text)));
+    }
+    settings.txTone = values.txTone;
+    settings.rxTone = values.rxTone;
+    settings.squelch = CbxSQ->currentIndex();
+    if (settings.squelch < 0)
+        Fail(QStringLiteral("SQ: \"%1\" is not in the list; nothing was saved")
+                 .arg(CbxSQ->currentText()));
+    return settings;
+}
+
+void TfrmMain::SaveParamsClick()
+{
+    if (operationsRunning > 0) // a modal dialog would wait inside the exchange
+        return;
+    const ModuleSettings settings = ShownSettings();
+    const QString fileName = AskFileName(FileChoice::Save);
+    if (fileName.isEmpty())
+        return;
+    QSaveFile file(fileName);
+    const QByteArray text = QByteArray::fromStdString(WriteParamFile(settings));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        Fail(QStringLiteral("Cannot save %1: %2").arg(fileName, file.errorString()));
+    lastFile = fileName;
+}
+
+void TfrmMain::LoadParamsClick()
+{
+    if (operationsRunning > 0)
+        return;
+    const QString fileName = AskFileName(FileChoice::Load);
+    if (!fileName.isEmpty())
+        LoadParamsFrom(fileName);
+}
+
+void TfrmMain::LoadParamsFrom(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        Fail(QStringLiteral("Cannot load %1: %2").arg(fileName, file.errorString()));
+    if (file.size() > LargestFile)
+        Fail(QStringLiteral("Cannot load %1: it is too large for a parameter file").arg(fileName));
+    const SettingsResult read = ReadParamFile(file.readAll().toStdString());
+    lastFile = fileName;
+    if (!read.Ok()) {
+        QString text = QStringLiteral("Cannot load %1; nothing was changed:").arg(fileName);
+        for (const std::string &error : read.errors)
+            text += QLatin1Char('\n') + QString::fromStdString(error);
+        Fail(text);
+    }
+    ShowParams(RecordFromSettings(read.settings));
+}
+
+void TfrmMain::contextMenuEvent(QContextMenuEvent *event)
+{
+    // Reached from the background: the panels and labels leave the event to their parent.
+    QMenu menu(this);
+    menu.addAction(actSave);
+    menu.addAction(actLoad);
+    menu.exec(event->globalPos());
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!DraggedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent *event)
+{
+    const QString fileName = DraggedFile(event->mimeData());
+    if (fileName.isEmpty() || operationsRunning > 0)
+        return;
+    event->acceptProposedAction();
+    RunGuarded([&] { LoadParamsFrom(fileName); });
+}
