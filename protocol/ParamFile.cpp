@@ -49,6 +49,17 @@ std::optional<int> SmallNumber(std::string_view text, int highest)
     return value;
 }
 
+// A channel number from 1 to 16, or nothing with `why` saying what is wrong with it.
+std::optional<int> ChannelNumber(std::string_view text, std::string &why)
+{
+    const std::optional<int> channel = SmallNumber(text, ParamRecord::ChannelCount);
+    if (channel && *channel != 0)
+        return channel;
+    why = "channel " + Quoted(text) + " is not a channel number from 1 to " +
+          std::to_string(ParamRecord::ChannelCount);
+    return std::nullopt;
+}
+
 bool IsUtf8(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size();) {
@@ -199,10 +210,10 @@ private:
                           "frequency, e.g. 'channel 1 450.1250 450.1250'");
             return;
         }
-        const std::optional<int> channel = SmallNumber(fields[1], ParamRecord::ChannelCount);
-        if (!channel || *channel == 0) {
-            Error(number, "channel " + Quoted(fields[1]) + " is not a channel number from 1 to " +
-                              std::to_string(ParamRecord::ChannelCount));
+        std::string why;
+        const std::optional<int> channel = ChannelNumber(fields[1], why);
+        if (!channel) {
+            Error(number, why);
             return;
         }
         const auto index = static_cast<std::size_t>(*channel - 1);
@@ -491,10 +502,10 @@ SettingsResult ReadChannelTable(std::string_view text, const ModuleSettings &res
             error(number, "a row needs the channel, the transmit and the receive frequency");
             continue;
         }
-        const std::optional<int> channel = SmallNumber(fields[0], ParamRecord::ChannelCount);
-        if (!channel || *channel == 0) {
-            error(number, "channel " + Quoted(fields[0]) + " is not a channel number from 1 to " +
-                              std::to_string(ParamRecord::ChannelCount));
+        std::string why;
+        const std::optional<int> channel = ChannelNumber(fields[0], why);
+        if (!channel) {
+            error(number, why);
             continue;
         }
         int &seenOn = seen[static_cast<std::size_t>(*channel - 1)];

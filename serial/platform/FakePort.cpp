@@ -135,19 +135,9 @@ bool FakePort::Purge(std::uint32_t flags)
 {
     std::lock_guard lock(mutex);
     purges.push_back(flags);
-    if (flags & kPurgeRxAbort)
-        pending.FinishRead(kErrorOperationAborted);
-    if (flags & kPurgeTxAbort)
-        pending.FinishWrite(kErrorOperationAborted);
+    AbortPurged(flags);
     if (flags & kPurgeRxClear)
         reads.clear();
-    return true;
-}
-
-bool FakePort::GetState(LineState &value)
-{
-    std::lock_guard lock(mutex);
-    value = state;
     return true;
 }
 
@@ -155,13 +145,6 @@ bool FakePort::SetState(const LineState &value)
 {
     std::lock_guard lock(mutex);
     state = value;
-    return true;
-}
-
-bool FakePort::GetTimeouts(Timeouts &value)
-{
-    std::lock_guard lock(mutex);
-    value = timeouts;
     return true;
 }
 
@@ -226,25 +209,6 @@ IoResult FakePort::Write(const char *data, std::uint32_t size, Overlapped &recor
     pending.write.size = count; // a short write is complete with what it took
     pending.FinishWrite(kErrorSuccess);
     return {kErrorSuccess, count};
-}
-
-IoResult FakePort::GetResult(Overlapped &record, bool wait)
-{
-    if (wait)
-        while (WaitAny({record.event.get()}) != 0) {
-        }
-    std::lock_guard lock(mutex);
-    if (record.Status == kErrorIoPending)
-        return {kErrorIoIncomplete, 0};
-    return {record.Status, record.Transferred};
-}
-
-IoResult FakePort::ClearError(std::uint32_t &flags)
-{
-    std::lock_guard lock(mutex);
-    flags = errors;
-    errors = 0;
-    return {kErrorSuccess, 0};
 }
 
 void FakePort::Cancel(Overlapped &record)

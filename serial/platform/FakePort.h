@@ -15,10 +15,10 @@
 
 namespace port {
 
-class FakePort final : public Port
+class FakePort final : public EmulatedPort
 {
 public:
-    FakePort() : pending(*this) {}
+    FakePort() = default;
     ~FakePort() override;
 
     // What the next reads give: bytes, a completion with 0 bytes, or a failure.
@@ -49,16 +49,12 @@ public:
     bool IsCommHandle() override { return true; }
     bool Setup(std::uint32_t, std::uint32_t) override { return true; }
     bool Purge(std::uint32_t flags) override;
-    bool GetState(LineState &value) override;
     bool SetState(const LineState &value) override;
-    bool GetTimeouts(Timeouts &value) override;
     bool SetTimeouts(const Timeouts &value) override;
     bool SetMask(std::uint32_t mask) override;
     IoResult WaitEvent(std::uint32_t &mask, Overlapped &record) override;
     IoResult Read(char *buffer, std::uint32_t size, Overlapped &record) override;
     IoResult Write(const char *data, std::uint32_t size, Overlapped &record) override;
-    IoResult GetResult(Overlapped &record, bool wait) override;
-    IoResult ClearError(std::uint32_t &errors) override;
     void Cancel(Overlapped &record) override;
 
 private:
@@ -75,7 +71,6 @@ private:
     std::uint32_t Fill(const std::string &bytes);
     void Raise(const LineEvent &e);
 
-    mutable std::mutex mutex;
     std::deque<ReadOutcome> reads;
     std::deque<LineEvent> events;
     std::uint32_t failure = kErrorSuccess;
@@ -85,11 +80,7 @@ private:
     std::uint32_t writeChunk = 0;
     std::string written;
     std::uint32_t mask = 0;
-    std::uint32_t errors = 0;
     std::vector<std::uint32_t> purges;
-    LineState state;
-    Timeouts timeouts;
-    PendingRecords pending; // last: it completes what is pending while the rest still lives
 };
 
 } // namespace port

@@ -115,4 +115,45 @@ void PendingRecords::Cancel(Overlapped &record)
     }
 }
 
+bool EmulatedPort::GetState(LineState &value)
+{
+    std::lock_guard lock(mutex);
+    value = state;
+    return IsCommHandle();
+}
+
+bool EmulatedPort::GetTimeouts(Timeouts &value)
+{
+    std::lock_guard lock(mutex);
+    value = timeouts;
+    return IsCommHandle();
+}
+
+IoResult EmulatedPort::GetResult(Overlapped &record, bool wait)
+{
+    if (wait)
+        while (WaitAny({record.event.get()}) != 0) {
+        }
+    std::lock_guard lock(mutex);
+    if (record.Status == kErrorIoPending)
+        return {kErrorIoIncomplete, 0};
+    return {record.Status, record.Transferred};
+}
+
+IoResult EmulatedPort::ClearError(std::uint32_t &flags)
+{
+    std::lock_guard lock(mutex);
+    flags = errors | ErrorsFromLine();
+    errors = 0;
+    return {kErrorSuccess, 0};
+}
+
+void EmulatedPort::AbortPurged(std::uint32_t flags)
+{
+    if (flags & kPurgeRxAbort)
+        pending.FinishRead(kErrorOperationAborted);
+    if (flags & kPurgeTxAbort)
+        pending.FinishWrite(kErrorOperationAborted);
+}
+
 } // namespace port

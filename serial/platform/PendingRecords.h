@@ -1,7 +1,7 @@
 #pragma once
 // What a port has pending on its callers' records: at most one read, one write and one
-// line-event wait. The Linux port and the test fake both keep their books here, so the fake
-// cannot drift from the rules the threads rely on:
+// line-event wait, and the port that keeps such books (EmulatedPort). The Linux port and the
+// test fake both are one, so the fake cannot drift from the rules the threads rely on:
 // - a pending write holds its caller's data and reads from it until it completes or is
 //   cancelled, so a block released too early is read after it was freed;
 // - a record completed or cancelled is not touched again;
@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -78,6 +79,31 @@ private:
 
     Port &owner;
     std::vector<Overlapped *> used; // records whose UsedOn is this port
+};
+
+// A port that emulates the overlapped calls over its books, under one lock: what the Linux
+// port and the fake have in common. The line state and time-outs are kept as set; reading them
+// succeeds on a serial device only.
+class EmulatedPort : public Port
+{
+public:
+    bool GetState(LineState &value) override;
+    bool GetTimeouts(Timeouts &value) override;
+    IoResult GetResult(Overlapped &record, bool wait) override;
+    IoResult ClearError(std::uint32_t &flags) override;
+
+protected:
+    // Errors the line reports elsewhere than in `errors`; with `mutex` held.
+    virtual std::uint32_t ErrorsFromLine() { return 0; }
+    // Ends the pending read or write that the purge flags abort; with `mutex` held.
+    void AbortPurged(std::uint32_t flags);
+
+    mutable std::mutex mutex;
+    LineState state;
+    Timeouts timeouts;
+    std::uint32_t errors = 0; // line errors not yet given to ClearError
+    // Last: destroyed first after the port's own members, it completes what is pending.
+    PendingRecords pending{*this};
 };
 
 } // namespace port

@@ -220,6 +220,8 @@ public:
 using DeviceResolver = std::function<std::string(const std::string &name)>;
 DeviceResolver SetDeviceResolver(DeviceResolver resolver);
 std::string ResolveDevice(const std::string &name);
+// The platform's own mapping, which ResolveDevice uses when no resolver is set.
+std::string PlatformDeviceName(const std::string &name);
 
 // Why an open failed, in the system's terms, for a caller to show beside its own message.
 enum class OpenFailureKind
@@ -248,6 +250,9 @@ enum class ThreadPriority
     AboveNormal,
     Highest
 };
+
+// Runs `body` on `thread`; false when the system gives no thread.
+bool StartThread(std::thread &thread, std::function<void()> body);
 
 // A thread created without running; Start runs Execute. Derived classes call Join in their
 // own destructor, so the body never outlives the object it runs on.

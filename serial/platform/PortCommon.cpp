@@ -6,6 +6,28 @@
 
 namespace port {
 
+namespace {
+
+DeviceResolver &Resolver()
+{
+    static DeviceResolver resolver;
+    return resolver;
+}
+
+} // namespace
+
+DeviceResolver SetDeviceResolver(DeviceResolver resolver)
+{
+    DeviceResolver previous = std::move(Resolver());
+    Resolver() = std::move(resolver);
+    return previous;
+}
+
+std::string ResolveDevice(const std::string &name)
+{
+    return Resolver() ? Resolver()(name) : PlatformDeviceName(name);
+}
+
 Overlapped::~Overlapped()
 {
     if (UsedOn != nullptr)
@@ -22,16 +44,19 @@ void Thread::SetPriority(ThreadPriority value)
     priority = value;
 }
 
-bool Thread::Start()
+bool StartThread(std::thread &thread, std::function<void()> body)
 {
-    if (thread.joinable())
-        return false;
     try {
-        thread = std::thread([this] { Run(); });
+        thread = std::thread(std::move(body));
     } catch (const std::system_error &) {
         return false;
     }
     return true;
+}
+
+bool Thread::Start()
+{
+    return !thread.joinable() && StartThread(thread, [this] { Run(); });
 }
 
 void Thread::Run()

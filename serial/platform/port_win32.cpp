@@ -4,11 +4,7 @@
 // fixed address from the first call on the record until the record goes, so that the system
 // can complete into it; the record's event is the OVERLAPPED's event. A record is cancelled and
 // waited for before its native part is freed, so the system never writes into freed memory.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-
-#include "serial/platform/Port.h"
+#include "serial/platform/win32/Win32.h"
 
 #include <map>
 #include <utility>
@@ -18,18 +14,7 @@ namespace port {
 
 namespace {
 
-HANDLE Native(NativeHandle handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
-
 const char *const kDevicePrefix = "\\\\.\\";
-
-DeviceResolver &Resolver()
-{
-    static DeviceResolver resolver;
-    return resolver;
-}
 
 // The line-event wait of a device that has no line events to give: virtual and emulated ports
 // answer the request as an unknown or unsupported function.
@@ -341,17 +326,10 @@ void Win32Port::Cancel(Overlapped &record)
 
 } // namespace
 
-DeviceResolver SetDeviceResolver(DeviceResolver resolver)
-{
-    DeviceResolver previous = std::move(Resolver());
-    Resolver() = std::move(resolver);
-    return previous;
-}
-
 // The system knows its ports by name already.
-std::string ResolveDevice(const std::string &name)
+std::string PlatformDeviceName(const std::string &name)
 {
-    return Resolver() ? Resolver()(name) : name;
+    return name;
 }
 
 namespace {

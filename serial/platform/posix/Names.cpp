@@ -1,4 +1,4 @@
-// Device names, the resolver that tests replace, and the exclusive open.
+// Device names and the exclusive open.
 #include "serial/platform/posix/Names.h"
 
 #include <cerrno>
@@ -35,13 +35,12 @@ std::string DefaultDeviceName(const std::string &name, const std::string &device
 
 } // namespace posix
 
-namespace {
-
-DeviceResolver &Resolver()
+std::string PlatformDeviceName(const std::string &name)
 {
-    static DeviceResolver resolver;
-    return resolver;
+    return posix::DefaultDeviceName(name, "/dev");
 }
+
+namespace {
 
 OpenFailureKind KindOf(int error)
 {
@@ -72,18 +71,6 @@ std::unique_ptr<Port> Failed(OpenFailure *failure, const std::string &path, int 
 }
 
 } // namespace
-
-DeviceResolver SetDeviceResolver(DeviceResolver resolver)
-{
-    DeviceResolver previous = std::move(Resolver());
-    Resolver() = std::move(resolver);
-    return previous;
-}
-
-std::string ResolveDevice(const std::string &name)
-{
-    return Resolver() ? Resolver()(name) : posix::DefaultDeviceName(name, "/dev");
-}
 
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
 {

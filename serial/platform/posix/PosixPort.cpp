@@ -35,12 +35,7 @@ bool PosixPort::Init()
     wake = Event::Create(false);
     if (!wake)
         return false;
-    try {
-        driver = std::thread([this] { DriverLoop(); });
-    } catch (const std::system_error &) {
-        return false;
-    }
-    return true;
+    return StartThread(driver, [this] { DriverLoop(); });
 }
 
 PosixPort::~PosixPort()
@@ -68,10 +63,7 @@ PosixPort::~PosixPort()
 bool PosixPort::Purge(std::uint32_t flags)
 {
     std::lock_guard lock(mutex);
-    if (flags & kPurgeRxAbort)
-        pending.FinishRead(kErrorOperationAborted);
-    if (flags & kPurgeTxAbort)
-        pending.FinishWrite(kErrorOperationAborted);
+    AbortPurged(flags);
     if (isTty && (flags & kPurgeRxClear)) {
         ::tcflush(fd, TCIFLUSH);
         mark = Mark::None;
@@ -79,13 +71,6 @@ bool PosixPort::Purge(std::uint32_t flags)
     if (isTty && (flags & kPurgeTxClear))
         ::tcflush(fd, TCOFLUSH);
     return true;
-}
-
-bool PosixPort::GetState(LineState &value)
-{
-    std::lock_guard lock(mutex);
-    value = state;
-    return isTty;
 }
 
 // A state the line cannot take is refused whole and the one in force stays.
@@ -96,13 +81,6 @@ bool PosixPort::SetState(const LineState &value)
         return false;
     state = value;
     return true;
-}
-
-bool PosixPort::GetTimeouts(Timeouts &value)
-{
-    std::lock_guard lock(mutex);
-    value = timeouts;
-    return isTty;
 }
 
 bool PosixPort::SetTimeouts(const Timeouts &value)
@@ -186,26 +164,6 @@ IoResult PosixPort::Write(const char *data, std::uint32_t size, Overlapped &reco
         return {record.Status, record.Transferred};
     Wake();
     return {kErrorIoPending, 0};
-}
-
-IoResult PosixPort::GetResult(Overlapped &record, bool wait)
-{
-    if (wait)
-        while (WaitAny({record.event.get()}) != 0) {
-        }
-    std::lock_guard lock(mutex);
-    if (record.Status == kErrorIoPending)
-        return {kErrorIoIncomplete, 0};
-    return {record.Status, record.Transferred};
-}
-
-IoResult PosixPort::ClearError(std::uint32_t &flags)
-{
-    std::lock_guard lock(mutex);
-    errors |= ErrorsFromCounters();
-    flags = errors;
-    errors = 0;
-    return {kErrorSuccess, 0};
 }
 
 // The driver writes and reads only under the lock, so once this returns it has let go of the

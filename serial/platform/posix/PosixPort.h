@@ -28,7 +28,7 @@
 
 namespace port::posix {
 
-class PosixPort final : public Port
+class PosixPort final : public EmulatedPort
 {
 public:
     explicit PosixPort(int fd);
@@ -38,16 +38,12 @@ public:
     bool IsCommHandle() override { return isTty; }
     bool Setup(std::uint32_t, std::uint32_t) override { return isTty; }
     bool Purge(std::uint32_t flags) override;
-    bool GetState(LineState &value) override;
     bool SetState(const LineState &value) override;
-    bool GetTimeouts(Timeouts &value) override;
     bool SetTimeouts(const Timeouts &value) override;
     bool SetMask(std::uint32_t mask) override;
     IoResult WaitEvent(std::uint32_t &mask, Overlapped &record) override;
     IoResult Read(char *buffer, std::uint32_t size, Overlapped &record) override;
     IoResult Write(const char *data, std::uint32_t size, Overlapped &record) override;
-    IoResult GetResult(Overlapped &record, bool wait) override;
-    IoResult ClearError(std::uint32_t &errors) override;
     void Cancel(Overlapped &record) override;
 
 private:
@@ -78,6 +74,7 @@ private:
     bool ReadReturnsOnAnyByte() const;
     std::uint32_t Decode(const unsigned char *raw, std::size_t count, char *out);
     std::uint32_t ErrorsFromCounters();
+    std::uint32_t ErrorsFromLine() override { return ErrorsFromCounters(); }
     void RaiseEvents(std::uint32_t events);
     void NoteGone();
     static int TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_point now);
@@ -90,14 +87,9 @@ private:
     bool isTty;
     termios saved{};
 
-    std::mutex mutex;
-    LineState state;
-    Timeouts timeouts;
     std::uint32_t commMask = 0;
-    std::uint32_t errors = 0;
     std::uint32_t pendingEvents = 0;
     bool gone = false;
-    PendingRecords pending{*this};
     Mark mark = Mark::None;
     bool countersSupported = true;
     serial_icounter_struct counters{};

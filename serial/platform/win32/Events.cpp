@@ -1,22 +1,9 @@
 // Manual-reset events, the wait for any of several, thread priorities: the Win32 calls.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-
 #include <vector>
 
-#include "serial/platform/Port.h"
+#include "serial/platform/win32/Win32.h"
 
 namespace port {
-
-namespace {
-
-HANDLE Native(NativeHandle handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-} // namespace
 
 std::unique_ptr<Event> Event::Create(bool signalled)
 {
