@@ -6,30 +6,26 @@
 #include <memory>
 #include <thread>
 
-#include "RecordingTarget.h"
-#include "serial/CommThreads.h"
+#include "ThreadRigs.h"
 #include "serial/platform/FakePort.h"
 
 using minitest::WaitUntil;
 
 namespace {
 
-// A reader on the fake port, started (unless told not to) and waiting for its first read.
-struct ReaderRig
+// The fake port, constructed before the rig that uses it and destroyed after it.
+struct FakeLine
 {
     port::FakePort port;
-    std::unique_ptr<port::Event> close = port::Event::Create(false);
-    RecordingTarget target;
-    TReadThread reader;
+};
 
-    explicit ReaderRig(std::uint16_t readSize = 340, std::uint16_t bufferSize = 2048,
-                       bool start = true)
+// A reader on the fake port, started (unless told not to) and waiting for its first read.
+struct FakeReaderRig : FakeLine, ReaderRig
+{
+    explicit FakeReaderRig(std::uint16_t readSize = 340, std::uint16_t bufferSize = 2048,
+                           bool start = true)
+        : ReaderRig(FakeLine::port, readSize, bufferSize)
     {
-        reader.PortHandle = &port;
-        reader.CloseEvent = close.get();
-        reader.Notifications = &target;
-        reader.ReadSize = readSize;
-        reader.BufferSize = bufferSize;
         if (start)
             Start();
     }
@@ -38,40 +34,12 @@ struct ReaderRig
         reader.Start();
         WaitUntil([this] { return port.ReadPending() && port.EventPending(); });
     }
-    ~ReaderRig()
-    {
-        close->Set();
-        port.Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
-    }
     bool Ended() { return reader.WaitFor(3000); }
 };
 
-struct WriterRig
+struct FakeWriterRig : FakeLine, WriterRig
 {
-    port::FakePort port;
-    std::unique_ptr<port::Event> close = port::Event::Create(false);
-    RecordingTarget target;
-    std::atomic<bool> sendIdle{false};
-    TWriteThread writer;
-
-    WriterRig()
-    {
-        writer.PortHandle = &port;
-        writer.CloseEvent = close.get();
-        writer.Notifications = &target;
-        writer.SendIdleRef = &sendIdle;
-    }
-    ~WriterRig()
-    {
-        close->Set();
-        port.Purge(port::kPurgeTxAbort | port::kPurgeTxClear);
-    }
-    bool Queue(const std::string &bytes)
-    {
-        std::unique_ptr<char[]> block(new char[bytes.size() + 1]());
-        bytes.copy(block.get(), bytes.size());
-        return writer.PostRequestWrite(std::move(block), static_cast<std::uint16_t>(bytes.size()));
-    }
+    FakeWriterRig() : WriterRig(FakeLine::port) {}
 };
 
 void WaitAnyGivesLowestSignalledIndex()
@@ -92,7 +60,7 @@ void WaitAnyGivesLowestSignalledIndex()
 
 void ReaderDeliversZeroTerminatedChunks()
 {
-    ReaderRig rig(4);
+    FakeReaderRig rig(4);
     rig.port.PushData("abcdefghij");
     CHECK(WaitUntil([&] { return rig.target.Count() == 3; }));
     const auto items = rig.target.Items();
@@ -107,7 +75,7 @@ void ReaderDeliversZeroTerminatedChunks()
 
 void ReaderNeverReadsMoreThanItsBuffer()
 {
-    ReaderRig rig(100, 8);
+    FakeReaderRig rig(100, 8);
     rig.port.PushData(std::string(20, 'x'));
     CHECK(WaitUntil([&] { return rig.target.Count() == 3; }));
     const auto items = rig.target.Items();
@@ -135,7 +103,7 @@ void ReaderReportsLineEvents()
          {{1026, 0x10}, {1028, 8}}},
     };
     for (const auto &row : rows) {
-        ReaderRig rig;
+        FakeReaderRig rig;
         CHECK_EQ(rig.port.Mask(), 0x1A0u);
         rig.port.PushLineEvent(row.events, row.errors);
         CHECK(WaitUntil([&] { return rig.target.Count() == row.expected.size(); }));
@@ -156,23 +124,23 @@ void ReaderEndsSilentlyOrWithHangup()
     struct Row
     {
         const char *name;
-        std::function<void(ReaderRig &)> act;
+        std::function<void(FakeReaderRig &)> act;
         std::size_t hangups;
     };
     const Row rows[] = {
-        {"read of 0 bytes", [](ReaderRig &r) { r.port.PushEmptyRead(); }, 0},
-        {"I/O error", [](ReaderRig &r) { r.port.FailIo(port::kErrorGenFailure); }, 1},
-        {"invalid handle", [](ReaderRig &r) { r.port.FailIo(port::kErrorInvalidHandle); }, 0},
-        {"event with no selected bit", [](ReaderRig &r) { r.port.PushLineEvent(0x4); }, 1},
+        {"read of 0 bytes", [](FakeReaderRig &r) { r.port.PushEmptyRead(); }, 0},
+        {"I/O error", [](FakeReaderRig &r) { r.port.FailIo(port::kErrorGenFailure); }, 1},
+        {"invalid handle", [](FakeReaderRig &r) { r.port.FailIo(port::kErrorInvalidHandle); }, 0},
+        {"event with no selected bit", [](FakeReaderRig &r) { r.port.PushLineEvent(0x4); }, 1},
         {"chunk refused",
-         [](ReaderRig &r) {
+         [](FakeReaderRig &r) {
              r.target.Refuse(kNotifyReceiveData);
              r.port.PushData("abc");
          },
          1},
-        {"stop requested", [](ReaderRig &r) { r.close->Set(); }, 0},
+        {"stop requested", [](FakeReaderRig &r) { r.close->Set(); }, 0},
         {"only the read fails, line events off",
-         [](ReaderRig &r) {
+         [](FakeReaderRig &r) {
              r.port.FailEventWaits(port::kErrorNotSupported);
              WaitUntil([&] { return !r.port.EventPending(); });
              r.port.FailReads(port::kErrorGenFailure);
@@ -180,7 +148,7 @@ void ReaderEndsSilentlyOrWithHangup()
          1},
     };
     for (const auto &row : rows) {
-        ReaderRig rig;
+        FakeReaderRig rig;
         row.act(rig);
         if (!rig.Ended())
             minitest::Fail(__FILE__, __LINE__, std::string(row.name) + ": reader did not end");
@@ -208,7 +176,7 @@ void ReaderReadsOnWithoutLineEvents()
         {"other error while pending", port::kErrorGenFailure, false, false},
     };
     for (const auto &row : rows) {
-        ReaderRig rig(340, 2048, false);
+        FakeReaderRig rig(340, 2048, false);
         if (row.atOnce) {
             rig.port.FailEventWaits(row.error);
             rig.reader.Start();
@@ -239,18 +207,13 @@ void ReaderReadsOnWithoutLineEvents()
 
 void WriterReportsEmptyOnceAfterStart()
 {
-    WriterRig rig;
-    rig.writer.Start();
-    CHECK(WaitUntil([&] { return rig.target.Count() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    CHECK_EQ(rig.target.Count(), 1u);
-    CHECK_EQ(rig.target.Items()[0].id, kNotifySendDataEmpty);
-    CHECK(rig.sendIdle);
+    FakeWriterRig rig;
+    CheckWriterReportsEmptyOnceAfterStart(rig, std::chrono::milliseconds(50));
 }
 
 void WriterWritesQueuedBlocksInOrderThenReportsOnce()
 {
-    WriterRig rig;
+    FakeWriterRig rig;
     rig.port.SetWriteChunk(3); // short writes are continued
     CHECK(rig.Queue("first block,"));
     CHECK(rig.Queue("second block"));
@@ -268,7 +231,7 @@ void WriterWritesQueuedBlocksInOrderThenReportsOnce()
 // use after free (AddressSanitizer).
 void WriterStopsDuringStuckWrite()
 {
-    WriterRig rig;
+    FakeWriterRig rig;
     rig.port.SetWritesStuck(true);
     rig.writer.Start();
     CHECK(rig.Queue("never written"));
@@ -289,7 +252,7 @@ void WriterStopsDuringStuckWrite()
 // Blocks still queued when the stop comes are dropped, even though writes would complete.
 void WriterWritesNothingOnceStopped()
 {
-    WriterRig rig;
+    FakeWriterRig rig;
     CHECK(rig.Queue("first"));
     CHECK(rig.Queue("second"));
     rig.close->Set();
@@ -303,7 +266,7 @@ void WriterFailures()
     const std::pair<std::uint32_t, std::size_t> rows[] = {{port::kErrorGenFailure, 1},
                                                           {port::kErrorInvalidHandle, 0}};
     for (const auto &[error, hangups] : rows) {
-        WriterRig rig;
+        FakeWriterRig rig;
         rig.port.FailIo(error);
         rig.writer.Start();
         CHECK(rig.Queue("x"));

@@ -16,9 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "RecordingTarget.h"
 #include "ThreadCases.h"
-#include "serial/CommThreads.h"
+#include "ThreadRigs.h"
 #include "serial/platform/Port.h"
 #include "tests/support/MiniTest.h"
 
@@ -149,68 +148,21 @@ std::unique_ptr<port::Port> OpenLikeTheComponent(const std::string &name)
     return p;
 }
 
-struct PortReader
+// Started with the priorities the component gives its threads.
+struct PortReader : ReaderRig
 {
-    std::unique_ptr<port::Event> close = port::Event::Create(false);
-    RecordingTarget target;
-    port::Port &port;
-    TReadThread reader;
-
-    PortReader(port::Port &p, std::uint16_t readSize) : port(p)
+    PortReader(port::Port &p, std::uint16_t readSize) : ReaderRig(p, readSize)
     {
-        reader.PortHandle = &port;
-        reader.CloseEvent = close.get();
-        reader.Notifications = &target;
-        reader.BufferSize = 2048;
-        reader.ReadSize = readSize;
         reader.SetPriority(port::ThreadPriority::Highest);
         reader.Start();
     }
-    ~PortReader() { Stop(); }
-    bool Stop()
-    {
-        close->Set();
-        port.Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
-        return reader.WaitFor(3000);
-    }
-    std::vector<std::string> Chunks() const
-    {
-        std::vector<std::string> chunks;
-        for (const auto &p : target.Items())
-            if (p.id == kNotifyReceiveData)
-                chunks.push_back(p.block.substr(0, p.wParam));
-        return chunks;
-    }
 };
 
-struct PortWriter
+struct PortWriter : WriterRig
 {
-    std::unique_ptr<port::Event> close = port::Event::Create(false);
-    RecordingTarget target;
-    std::atomic<bool> sendIdle{false};
-    port::Port &port;
-    TWriteThread writer;
-
-    explicit PortWriter(port::Port &p) : port(p)
+    explicit PortWriter(port::Port &p) : WriterRig(p)
     {
-        writer.PortHandle = &port;
-        writer.CloseEvent = close.get();
-        writer.Notifications = &target;
-        writer.SendIdleRef = &sendIdle;
         writer.SetPriority(port::ThreadPriority::AboveNormal);
-    }
-    ~PortWriter() { Stop(); }
-    bool Stop()
-    {
-        close->Set();
-        port.Purge(port::kPurgeTxAbort | port::kPurgeTxClear);
-        return writer.WaitFor(3000);
-    }
-    bool Queue(const std::string &bytes)
-    {
-        std::unique_ptr<char[]> block(new char[bytes.size() + 1]());
-        bytes.copy(block.get(), bytes.size());
-        return writer.PostRequestWrite(std::move(block), static_cast<std::uint16_t>(bytes.size()));
     }
 };
 
@@ -483,12 +435,7 @@ void WriterReportsEmptyOnceAfterOpen()
     const PortPair pair = Pair();
     auto p = OpenLikeTheComponent(pair.port);
     PortWriter rig(*p);
-    rig.writer.Start();
-    CHECK(WaitUntil([&] { return rig.target.Count() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    CHECK_EQ(rig.target.Count(), 1u);
-    CHECK_EQ(rig.target.Items()[0].id, kNotifySendDataEmpty);
-    CHECK(rig.sendIdle);
+    CheckWriterReportsEmptyOnceAfterStart(rig, std::chrono::milliseconds(200));
 }
 
 void WriterWritesQueuedBlocksInOrder()
