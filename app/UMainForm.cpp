@@ -51,6 +51,16 @@ void TfrmMain::FormDestroy()
     Link.reset();
 }
 
+TfrmMain::Status TfrmMain::State() const
+{
+    return {DeviceFound, PortOpened, session->Busy(), session->PortIsOpen()};
+}
+
+TKVComm &TfrmMain::SerialLink()
+{
+    return *Link;
+}
+
 void TfrmMain::EnableGroup(QWidget *control, bool state)
 {
     control->setEnabled(state);

@@ -11,6 +11,9 @@
 // toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
 // box and the program goes on.
 //
+// The controls and the state are private: tests find controls by their object names and read
+// the state through State().
+//
 // Files: UMainForm.cpp holds the start, the window state and the check box pairing;
 // MainFormLayout.cpp builds the controls from their tables; MainFormParams.cpp shows a
 // parameter record and assembles the set command; MainFormOperations.cpp holds the operations
@@ -59,19 +62,23 @@ public:
     explicit TfrmMain(QWidget *parent = nullptr);
     ~TfrmMain() override;
 
-    // ---- Window state -------------------------------------------------------------------
-    std::unique_ptr<TKVComm> Link; // the request/response link to the module
-    bool DeviceFound = false;      // the last identify exchange got a reply
-    bool PortOpened = false;       // opened with OPEN and not closed since
+    // What tests and benchmarks read of the window's state; reading it changes nothing.
+    struct Status
+    {
+        bool deviceFound; // the last identify exchange got a reply
+        bool portOpened;  // opened with OPEN and not closed since
+        bool linkBusy;    // an exchange with the module is running
+        bool portIsOpen;  // the link's port is open
+    };
+    Status State() const;
+    // The link the window owns, for tests that watch or feed its traffic.
+    TKVComm &SerialLink();
 
     // Sets the enabled state of control and of the controls directly inside it; controls
     // nested deeper keep their own.
-    void EnableGroup(QWidget *control, bool state);
+    static void EnableGroup(QWidget *control, bool state);
     // The editing groups: p1, p2, p3, P4, btnSet, btnRead, btnDefault.
     void EnableEditing(bool state);
-    void SetNotFound();
-    // Sets the status text; the status label is as wide as its text.
-    void ShowStatus(const QString &text);
 
     // ---- Parameters ---------------------------------------------------------------------
     // Spreads a record over the frequency fields, the tone selectors with their check boxes
@@ -82,9 +89,6 @@ public:
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.
     std::string BuildSetCommand() const;
-    // What SET sends, as the controls stand; throws as BuildSetCommand does, the message ending
-    // in `refusal`.
-    SetCommandValues ShownSetValues(const char *refusal = "nothing was sent") const;
 
     // ---- Parameter files (MainFormFiles.cpp) ----------------------------------------------
     // The file a user picks in the platform's file dialog, empty for none; a test answers in
@@ -97,8 +101,39 @@ public:
     using FileDialogHook = std::function<QString(FileChoice)>;
     static void SetFileDialogHook(FileDialogHook hook);
 
+    // The outcomes the parameter operations report.
+    static const QString SetSucceeded;
+    static const QString DefaultSucceeded;
+    static const QString VolumeSucceeded;
+    static const QString OperationFailed;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    // ---- Window state -------------------------------------------------------------------
+    std::unique_ptr<TKVComm> Link; // the request/response link to the module
+    bool DeviceFound = false;      // the last identify exchange got a reply
+    bool PortOpened = false;       // opened with OPEN and not closed since
+
+    // The steps of working with the module, over Link; made after Link and freed before it.
+    std::unique_ptr<ModuleSession> session;
+
+    void SetNotFound();
+    // Sets the status text; the status label is as wide as its text.
+    void ShowStatus(const QString &text);
+
+    // What SET sends, as the controls stand; throws as BuildSetCommand does, the message ending
+    // in `refusal`.
+    SetCommandValues ShownSetValues(const char *refusal = "nothing was sent") const;
+
     // Shows text in the modal message dialog; returns when the user has closed it.
     void ShowInfo(const QString &text);
+    void ShowFailed(); // OperationFailed
 
     // ---- Port connection and device presence (MainFormOperations.cpp) ---------------------
     // Identifies the module and updates model, version, status and the editing groups.
@@ -109,13 +144,6 @@ public:
     void DisconnectPort();
     // A CLOSE clicked while an exchange held the link, carried out once it has ended.
     void CarryOutPendingClose();
-
-    // The outcomes the parameter operations report.
-    static const QString SetSucceeded;
-    static const QString DefaultSucceeded;
-    static const QString VolumeSucceeded;
-    static const QString OperationFailed;
-    void ShowFailed();
 
     // ---- Controls, named as the window names them ---------------------------------------
     BevelPanel *p1 = nullptr;     // identification row
@@ -175,7 +203,7 @@ public:
     // In Panel6.
     QLabel *lblStatus = nullptr;
 
-public slots:
+    // ---- Handlers, connected through RunGuarded --------------------------------------------
     // Each box of a pair switches its partner to the opposite state.
     void CheckBox1Click();
     void CheckBox2Click();
@@ -198,23 +226,12 @@ public slots:
     void SaveParamsClick();
     void LoadParamsClick();
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void contextMenuEvent(QContextMenuEvent *event) override;
-    void dragEnterEvent(QDragEnterEvent *event) override;
-    void dropEvent(QDropEvent *event) override;
-
-private:
     // Counts the operations that talk to the module while they run; when the outermost ends,
     // a CLOSE or a window close that came meanwhile is carried out (MainFormOperations.cpp).
     class OperationScope;
     int operationsRunning = 0;
     bool closePending = false; // CLOSE clicked during an exchange
     bool closing = false;      // the window was closed during an operation
-
-    // The steps of working with the module, over Link; made after Link and freed before it.
-    std::unique_ptr<ModuleSession> session;
 
     // MainFormFiles.cpp
     QAction *actSave = nullptr; // Ctrl+S

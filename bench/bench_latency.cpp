@@ -14,6 +14,7 @@
 #include "app/WindowFonts.h"
 #include "dialogs/UMsg.h"
 #include "serial/platform/Port.h"
+#include "tests/support/Controls.h"
 #include "tools/modsim/ModuleSimulator.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
@@ -74,7 +75,7 @@ public:
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             Fail("the window was not shown");
-        window->cbxComm->setCurrentIndex(0);
+        Control<QComboBox>(*window, "cbxComm")->setCurrentIndex(0);
     }
     ~Bench()
     {
@@ -86,21 +87,22 @@ public:
 
     double Open()
     {
-        const double seconds = Click(window->btnOpen);
-        Expect(window->DeviceFound && window->PortOpened, "OPEN did not find the module");
+        const double seconds = Click(Control<QPushButton>(*window, "btnOpen"));
+        Expect(window->State().deviceFound && window->State().portOpened,
+               "OPEN did not find the module");
         ExpectWire({"AAFAA", "AAFA1"});
         return seconds;
     }
     double Read()
     {
-        const double seconds = Click(window->btnRead);
+        const double seconds = Click(Control<QPushButton>(*window, "btnRead"));
         ExpectWire({"AAFA1"});
         Expect(messages.empty(), "READ reported a message");
         return seconds;
     }
     double Set()
     {
-        Click(window->btnSet);
+        Click(Control<QPushButton>(*window, "btnSet"));
         Expect(messages.size() == 1 && messages.front() == TfrmMain::SetSucceeded,
                "SET did not succeed");
         lastSetCommandBytes = simulator.ReceivedCommands().at(0).size();
@@ -108,8 +110,8 @@ public:
     }
     void Close()
     {
-        Click(window->btnOpen);
-        Expect(!window->PortOpened, "CLOSE did not close the port");
+        Click(Control<QPushButton>(*window, "btnOpen"));
+        Expect(!window->State().portOpened, "CLOSE did not close the port");
     }
 
     std::size_t IdentityBytes() const { return nmct::modsim::kDefaultIdentity.size(); }

@@ -18,6 +18,7 @@
 #include "desktop/Automation.h"
 #include "dialogs/UMsg.h"
 #include "serial/platform/Port.h"
+#include "tests/support/Controls.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
 
@@ -127,12 +128,12 @@ void Exercise(TfrmMain &window, const Arguments &arguments)
         return name == "COM1" ? path : "/nonexistent/" + name;
     });
 
-    window.cbxComm->setCurrentIndex(0);
-    window.btnOpen->click();
-    Report("opened", window.DeviceFound ? 1 : 0);
+    Control<QComboBox>(window, "cbxComm")->setCurrentIndex(0);
+    Control<QPushButton>(window, "btnOpen")->click();
+    Report("opened", window.State().deviceFound ? 1 : 0);
     problems = 0;
     for (int i = 0; i < arguments.reads; ++i)
-        window.btnRead->click();
+        Control<QPushButton>(window, "btnRead")->click();
     Report("reads_failed", problems);
     if (arguments.reads > 0)
         Report("rss_reads_kib", double(bench::ResidentKiB()));

@@ -3,6 +3,7 @@
 // it ends. Error boxes are counted and recorded instead of shown.
 
 #include "app/UMainForm.h"
+#include "tests/support/Controls.h"
 
 #include <QString>
 

@@ -46,7 +46,8 @@ QByteArray Completed(const QByteArray &text)
 FrequencyEdit &Field()
 {
     // A field of the real window, so that it has its real font, size and parent.
-    return *fuzz::Window().MEdChannel[0];
+    static FrequencyEdit *const field = Control<FrequencyEdit>(fuzz::Window(), "MEdChannel1");
+    return *field;
 }
 
 void CheckReadBack(const FrequencyEdit &field)

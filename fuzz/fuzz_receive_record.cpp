@@ -25,7 +25,9 @@ namespace {
 void CheckFrequencyFields(const TfrmMain &window)
 {
     for (int i = 0; i < TfrmMain::ChannelCount; ++i) {
-        for (const FrequencyEdit *field : {window.MEdChannel[i], window.MEDRChannel[i]}) {
+        for (const FrequencyEdit *field :
+             {Control<FrequencyEdit>(window, QStringLiteral("MEdChannel%1").arg(i + 1)),
+              Control<FrequencyEdit>(window, QStringLiteral("MEDRChannel%1").arg(i + 1))}) {
             const QByteArray shown = field->EditText();
             FUZZ_CHECK(shown.size() <= FrequencyEdit::Length);
             FUZZ_CHECK(!shown.contains('\0'));
@@ -49,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     TfrmMain &window = fuzz::Window();
     window.LoadDefaults();
     fuzz::ClearErrorBoxes();
-    TKVComm &link = *window.Link;
+    TKVComm &link = window.SerialLink();
 
     // The component hands over a copy of the chunk followed by one zero byte.
     const std::size_t length = std::min<std::size_t>(size, TKVComm::InputLen);
@@ -83,7 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     CheckFrequencyFields(window);
     // Exactly one box of each pair is checked, whatever the record held.
-    FUZZ_CHECK(window.CheckBox1->isChecked() != window.CheckBox2->isChecked());
-    FUZZ_CHECK(window.CheckBox3->isChecked() != window.CheckBox4->isChecked());
+    FUZZ_CHECK(Control<QCheckBox>(window, "CheckBox1")->isChecked() !=
+               Control<QCheckBox>(window, "CheckBox2")->isChecked());
+    FUZZ_CHECK(Control<QCheckBox>(window, "CheckBox3")->isChecked() !=
+               Control<QCheckBox>(window, "CheckBox4")->isChecked());
     return 0;
 }

@@ -29,8 +29,9 @@ namespace {
 // Bits of the first byte: a click on each check box, in order 1 to 4.
 void ClickBoxes(TfrmMain &window, std::uint8_t clicks)
 {
-    QCheckBox *const boxes[] = {window.CheckBox1, window.CheckBox2, window.CheckBox3,
-                                window.CheckBox4};
+    QCheckBox *const boxes[] = {
+        Control<QCheckBox>(window, "CheckBox1"), Control<QCheckBox>(window, "CheckBox2"),
+        Control<QCheckBox>(window, "CheckBox3"), Control<QCheckBox>(window, "CheckBox4")};
     for (int i = 0; i < 4; ++i) {
         if (clicks & (1 << i))
             boxes[i]->click();
@@ -88,12 +89,20 @@ std::string ExpectedCommand(const TfrmMain &w)
 {
     std::string command = "AAFA3";
     for (int i = 0; i < TfrmMain::ChannelCount; ++i) {
-        command += w.MEdChannel[i]->EditText().toStdString() + ",";
-        command += w.MEDRChannel[i]->EditText().toStdString() + ",";
+        command += Control<FrequencyEdit>(w, QStringLiteral("MEdChannel%1").arg(i + 1))
+                       ->EditText()
+                       .toStdString() +
+                   ",";
+        command += Control<FrequencyEdit>(w, QStringLiteral("MEDRChannel%1").arg(i + 1))
+                       ->EditText()
+                       .toStdString() +
+                   ",";
     }
-    command += ToneField(w.CheckBox1, w.CbxTxCT, w.CbxTxCD);
-    command += ToneField(w.CheckBox3, w.CbxRxCT, w.CbxRxCD);
-    command += w.CbxSQ->currentText().toLatin1().toStdString();
+    command += ToneField(Control<QCheckBox>(w, "CheckBox1"), Control<QComboBox>(w, "CbxTxCT"),
+                         Control<QComboBox>(w, "CbxTxCD"));
+    command += ToneField(Control<QCheckBox>(w, "CheckBox3"), Control<QComboBox>(w, "CbxRxCT"),
+                         Control<QComboBox>(w, "CbxRxCD"));
+    command += Control<QComboBox>(w, "CbxSQ")->currentText().toLatin1().toStdString();
     return command + "\\r\\n";
 }
 
@@ -114,21 +123,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     ClickBoxes(window, input.Byte());
     for (QComboBox *box :
-         {static_cast<QComboBox *>(window.CbxTxCT), static_cast<QComboBox *>(window.CbxTxCD),
-          static_cast<QComboBox *>(window.CbxRxCT), static_cast<QComboBox *>(window.CbxRxCD)})
+         {Control<QComboBox>(window, "CbxTxCT"), Control<QComboBox>(window, "CbxTxCD"),
+          Control<QComboBox>(window, "CbxRxCT"), Control<QComboBox>(window, "CbxRxCD")})
         Select(box, input);
-    SetSquelch(window.CbxSQ, input);
+    SetSquelch(Control<QComboBox>(window, "CbxSQ"), input);
     for (int i = 0; i < 2 * TfrmMain::ChannelCount && !input.AtEnd(); ++i) {
-        FrequencyEdit *field = i < TfrmMain::ChannelCount
-                                   ? window.MEdChannel[i]
-                                   : window.MEDRChannel[i - TfrmMain::ChannelCount];
+        FrequencyEdit *field =
+            i < TfrmMain::ChannelCount
+                ? Control<FrequencyEdit>(window, QStringLiteral("MEdChannel%1").arg(i + 1))
+                : Control<FrequencyEdit>(
+                      window, QStringLiteral("MEDRChannel%1").arg(i - TfrmMain::ChannelCount + 1));
         field->SetText(QByteArray::fromStdString(input.Text()));
     }
 
-    FUZZ_CHECK(window.CheckBox1->isChecked() != window.CheckBox2->isChecked());
-    FUZZ_CHECK(window.CheckBox3->isChecked() != window.CheckBox4->isChecked());
-    const bool refused = ShowsNoTone(window.CheckBox1, window.CbxTxCT, window.CbxTxCD) ||
-                         ShowsNoTone(window.CheckBox3, window.CbxRxCT, window.CbxRxCD);
+    FUZZ_CHECK(Control<QCheckBox>(window, "CheckBox1")->isChecked() !=
+               Control<QCheckBox>(window, "CheckBox2")->isChecked());
+    FUZZ_CHECK(Control<QCheckBox>(window, "CheckBox3")->isChecked() !=
+               Control<QCheckBox>(window, "CheckBox4")->isChecked());
+    const bool refused =
+        ShowsNoTone(Control<QCheckBox>(window, "CheckBox1"), Control<QComboBox>(window, "CbxTxCT"),
+                    Control<QComboBox>(window, "CbxTxCD")) ||
+        ShowsNoTone(Control<QCheckBox>(window, "CheckBox3"), Control<QComboBox>(window, "CbxRxCT"),
+                    Control<QComboBox>(window, "CbxRxCD"));
     try {
         const std::string command = window.BuildSetCommand();
         FUZZ_CHECK(!refused && command == ExpectedCommand(window));

@@ -2,6 +2,7 @@
 // Shared by the window tests: a shown, active main window and a way to reach its controls.
 
 #include "app/UMainForm.h"
+#include "tests/support/Controls.h"
 
 #include <QApplication>
 #include <QTest>

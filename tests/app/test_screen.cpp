@@ -6,6 +6,7 @@
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"
 #include "dialogs/UMsg.h"
+#include "tests/support/Controls.h"
 #include "widgets/Selectors.h"
 
 #include <QAbstractItemView>
@@ -187,7 +188,7 @@ private slots:
 
     void flatYellowPortSelector()
     {
-        PortComboBox *selector = window_->cbxComm;
+        PortComboBox *selector = Control<PortComboBox>(*window_, "cbxComm");
         QVERIFY(selector->isEnabled());
         const QColor yellow(255, 255, 0);
         const QImage box = Shot(*selector);

@@ -3,10 +3,11 @@
 
 #include "WindowTestSupport.h"
 
-#include "widgets/FormControls.h"
 #include "app/UMainForm.h"
+#include "widgets/FormControls.h"
 
 #include "desktop/Automation.h"
+#include "serial/platform/Port.h"
 #include "tests/support/KnownRecords.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
@@ -301,8 +302,10 @@ void TestWindowLayout::frequencyGridLabels()
     QCOMPARE(FontOf(unit), QStringLiteral("MS Sans Serif 13 bold"));
 
     // The texts stay clear of the field between them.
-    const auto &fields = panel == QLatin1String("p2") ? window_->MEdChannel : window_->MEDRChannel;
-    const QWidget *field = fields[static_cast<std::size_t>(channel - 1)];
+    const QWidget *field = Control<FrequencyEdit>(*window_, (panel == QLatin1String("p2")
+                                                                 ? QStringLiteral("MEdChannel%1")
+                                                                 : QStringLiteral("MEDRChannel%1"))
+                                                                .arg(channel));
     QVERIFY2(label->geometry().right() < field->x(), qPrintable(label->text()));
     QVERIFY(field->geometry().right() < unit->x());
     QVERIFY(unit->geometry().right() < unit->parentWidget()->width());
@@ -310,12 +313,14 @@ void TestWindowLayout::frequencyGridLabels()
 
 void TestWindowLayout::pictures()
 {
-    for (QLabel *picture : {window_->Image1, window_->Image4, window_->Image2}) {
+    for (QLabel *picture :
+         {Control<QLabel>(*window_, "Image1"), Control<QLabel>(*window_, "Image4"),
+          Control<QLabel>(*window_, "Image2")}) {
         QVERIFY2(!picture->pixmap().isNull(), qPrintable(picture->objectName()));
         QCOMPARE(picture->pixmap().size(), picture->size());
     }
     // The headings are blue on white: their middle row holds blue ink.
-    const QImage heading = window_->Image4->pixmap().toImage();
+    const QImage heading = Control<QLabel>(*window_, "Image4")->pixmap().toImage();
     int blue = 0;
     for (int x = 0; x < heading.width(); ++x) {
         const QColor pixel = heading.pixelColor(x, heading.height() / 2);
@@ -381,9 +386,9 @@ void TestWindowLayout::hiddenControlsNeverAppear()
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     window_->EnableEditing(true);
-    for (QWidget *control :
-         {static_cast<QWidget *>(window_->Label22), static_cast<QWidget *>(window_->Label23),
-          static_cast<QWidget *>(window_->btnHelp)}) {
+    for (QWidget *control : {static_cast<QWidget *>(Control<QLabel>(*window_, "Label22")),
+                             static_cast<QWidget *>(Control<QLabel>(*window_, "Label23")),
+                             static_cast<QWidget *>(Control<QPushButton>(*window_, "btnHelp"))}) {
         QVERIFY(!control->isVisible());
         QVERIFY(!window_->rect().intersects(control->geometry()));
     }
@@ -393,8 +398,8 @@ void TestWindowLayout::tabOrderWhileEditing()
 {
     window_ = MakeShownWindow();
     window_->EnableEditing(true);
-    window_->EdtModel->setFocus();
-    QTRY_COMPARE(FocusedControl(), window_->EdtModel);
+    Control<QLineEdit>(*window_, "EdtModel")->setFocus();
+    QTRY_COMPARE(FocusedControl(), Control<QLineEdit>(*window_, "EdtModel"));
 
     const QString expected = QStringLiteral(
         "EdtModel EdtVer cbxComm btnOpen btnSet btnRead btnDefault "
@@ -415,17 +420,17 @@ void TestWindowLayout::tabOrderWhileEditing()
 
     // Shift+Tab walks back the same way.
     PressTab(Qt::ShiftModifier);
-    QCOMPARE(FocusedControl(), window_->MEDRChannel[15]);
+    QCOMPARE(FocusedControl(), Control<FrequencyEdit>(*window_, "MEDRChannel16"));
     PressTab(Qt::ShiftModifier);
-    QCOMPARE(FocusedControl(), window_->MEDRChannel[7]);
+    QCOMPARE(FocusedControl(), Control<FrequencyEdit>(*window_, "MEDRChannel8"));
 }
 
 void TestWindowLayout::tabOrderAtStart()
 {
     // With the editing groups disabled only the port selector and OPEN take the focus.
     window_ = MakeShownWindow();
-    window_->cbxComm->setFocus();
-    QTRY_COMPARE(FocusedControl(), window_->cbxComm);
+    Control<QComboBox>(*window_, "cbxComm")->setFocus();
+    QTRY_COMPARE(FocusedControl(), Control<QComboBox>(*window_, "cbxComm"));
     QList<QWidget *> visited{FocusedControl()};
     for (int i = 0; i < 3; ++i) {
         PressTab();
@@ -439,18 +444,20 @@ void TestWindowLayout::volumeSelectorUsableFromKeyboard()
     // VolSet and CbxVol lie below the panel's visible area, yet Tab reaches them and they work.
     window_ = MakeShownWindow();
     window_->EnableEditing(true);
-    QVERIFY(window_->VolSet->y() >= window_->p3->height() - 1);
-    QVERIFY(window_->CbxVol->y() >= window_->p3->height());
+    QVERIFY(Control<QPushButton>(*window_, "VolSet")->y() >=
+            Control<QWidget>(*window_, "p3")->height() - 1);
+    QVERIFY(Control<QComboBox>(*window_, "CbxVol")->y() >=
+            Control<QWidget>(*window_, "p3")->height());
 
-    window_->CbxRxCD->setFocus();
-    QTRY_COMPARE(FocusedControl(), window_->CbxRxCD);
+    Control<QComboBox>(*window_, "CbxRxCD")->setFocus();
+    QTRY_COMPARE(FocusedControl(), Control<QComboBox>(*window_, "CbxRxCD"));
     PressTab();
-    QCOMPARE(FocusedControl(), window_->VolSet);
+    QCOMPARE(FocusedControl(), Control<QPushButton>(*window_, "VolSet"));
     PressTab();
-    QCOMPARE(FocusedControl(), window_->CbxVol);
+    QCOMPARE(FocusedControl(), Control<QComboBox>(*window_, "CbxVol"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_4);
-    QCOMPARE(window_->CbxVol->currentText(), QStringLiteral("4"));
-    QCOMPARE(window_->CbxVol->currentIndex(), 4);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxVol")->currentText(), QStringLiteral("4"));
+    QCOMPARE(Control<QComboBox>(*window_, "CbxVol")->currentIndex(), 4);
 }
 
 void TestWindowLayout::typingIntoSelectors_data()
@@ -504,81 +511,98 @@ void TestWindowLayout::startUpState()
 {
     for (int channel = 1; channel <= 16; ++channel) {
         const QByteArray expected(DefaultFrequencies[channel - 1]);
-        QCOMPARE(window_->MEdChannel[static_cast<std::size_t>(channel - 1)]->EditText(), expected);
-        QCOMPARE(window_->MEDRChannel[static_cast<std::size_t>(channel - 1)]->EditText(), expected);
+        QCOMPARE(Control<FrequencyEdit>(
+                     *window_,
+                     QStringLiteral("MEdChannel%1").arg(static_cast<std::size_t>(channel - 1) + 1))
+                     ->EditText(),
+                 expected);
+        QCOMPARE(Control<FrequencyEdit>(
+                     *window_,
+                     QStringLiteral("MEDRChannel%1").arg(static_cast<std::size_t>(channel - 1) + 1))
+                     ->EditText(),
+                 expected);
     }
-    QVERIFY(window_->CheckBox1->isChecked());
-    QVERIFY(!window_->CheckBox2->isChecked());
-    QCOMPARE(window_->CbxTxCT->currentIndex(), 11);
-    QCOMPARE(window_->CbxTxCD->currentIndex(), 0);
-    QVERIFY(!window_->CheckBox3->isChecked());
-    QVERIFY(window_->CheckBox4->isChecked());
-    QCOMPARE(window_->CbxRxCT->currentIndex(), 0);
-    QCOMPARE(window_->CbxRxCD->currentIndex(), 86);
-    QCOMPARE(window_->CbxSQ->currentIndex(), 2);
-    QCOMPARE(window_->CbxVol->currentIndex(), 2);
+    QVERIFY(Control<QCheckBox>(*window_, "CheckBox1")->isChecked());
+    QVERIFY(!Control<QCheckBox>(*window_, "CheckBox2")->isChecked());
+    QCOMPARE(Control<QComboBox>(*window_, "CbxTxCT")->currentIndex(), 11);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxTxCD")->currentIndex(), 0);
+    QVERIFY(!Control<QCheckBox>(*window_, "CheckBox3")->isChecked());
+    QVERIFY(Control<QCheckBox>(*window_, "CheckBox4")->isChecked());
+    QCOMPARE(Control<QComboBox>(*window_, "CbxRxCT")->currentIndex(), 0);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxRxCD")->currentIndex(), 86);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxSQ")->currentIndex(), 2);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxVol")->currentIndex(), 2);
 
     // Every editing group and each control directly inside it is disabled in its own right.
-    for (QWidget *group :
-         {static_cast<QWidget *>(window_->p1), static_cast<QWidget *>(window_->p2),
-          static_cast<QWidget *>(window_->p3), static_cast<QWidget *>(window_->P4),
-          static_cast<QWidget *>(window_->btnSet), static_cast<QWidget *>(window_->btnRead),
-          static_cast<QWidget *>(window_->btnDefault)}) {
+    for (QWidget *group : {static_cast<QWidget *>(Control<QWidget>(*window_, "p1")),
+                           static_cast<QWidget *>(Control<QWidget>(*window_, "p2")),
+                           static_cast<QWidget *>(Control<QWidget>(*window_, "p3")),
+                           static_cast<QWidget *>(Control<QWidget>(*window_, "P4")),
+                           static_cast<QWidget *>(Control<QPushButton>(*window_, "btnSet")),
+                           static_cast<QWidget *>(Control<QPushButton>(*window_, "btnRead")),
+                           static_cast<QWidget *>(Control<QPushButton>(*window_, "btnDefault"))}) {
         QVERIFY(group->testAttribute(Qt::WA_ForceDisabled));
         for (QWidget *child : group->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
             QVERIFY2(child->testAttribute(Qt::WA_ForceDisabled), qPrintable(child->objectName()));
     }
-    QVERIFY(window_->cbxComm->isEnabled());
-    QVERIFY(window_->btnOpen->isEnabled());
-    QCOMPARE(window_->btnOpen->text(), QStringLiteral("OPEN"));
-    QCOMPARE(window_->cbxComm->currentText(), QStringLiteral("COM1"));
-    QCOMPARE(window_->lblStatus->text(), QStringLiteral("Device Not Found !"));
-    QCOMPARE(window_->shpLight->BrushColor(), QColor(128, 128, 128));
-    QVERIFY(!window_->Timer1->isActive());
-    QVERIFY(!window_->DeviceFound);
-    QVERIFY(!window_->PortOpened);
+    QVERIFY(Control<QComboBox>(*window_, "cbxComm")->isEnabled());
+    QVERIFY(Control<QPushButton>(*window_, "btnOpen")->isEnabled());
+    QCOMPARE(Control<QPushButton>(*window_, "btnOpen")->text(), QStringLiteral("OPEN"));
+    QCOMPARE(Control<QComboBox>(*window_, "cbxComm")->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(Control<QLabel>(*window_, "lblStatus")->text(), QStringLiteral("Device Not Found !"));
+    QCOMPARE(Control<CircleShape>(*window_, "shpLight")->BrushColor(), QColor(128, 128, 128));
+    QVERIFY(!Control<QTimer>(*window_, "Timer1")->isActive());
+    QVERIFY(!window_->State().deviceFound);
+    QVERIFY(!window_->State().portOpened);
 }
 
 void TestWindowLayout::enableGroupTouchesDirectChildrenOnly()
 {
-    auto *inner = new QWidget(window_->p1);
+    auto *inner = new QWidget(Control<QWidget>(*window_, "p1"));
     auto *deep = new QPushButton(inner);
     deep->setEnabled(false);
 
-    window_->EnableGroup(window_->p1, true);
-    QVERIFY(window_->p1->isEnabled());
-    QVERIFY(window_->EdtModel->isEnabled());
+    window_->EnableGroup(Control<QWidget>(*window_, "p1"), true);
+    QVERIFY(Control<QWidget>(*window_, "p1")->isEnabled());
+    QVERIFY(Control<QLineEdit>(*window_, "EdtModel")->isEnabled());
     QVERIFY(inner->isEnabled());
     QVERIFY(!deep->isEnabled()); // keeps its own state
 
     deep->setEnabled(true);
-    window_->EnableGroup(window_->p1, false);
+    window_->EnableGroup(Control<QWidget>(*window_, "p1"), false);
     QVERIFY(inner->testAttribute(Qt::WA_ForceDisabled));
     QVERIFY(!deep->testAttribute(Qt::WA_ForceDisabled)); // only disabled through its parents
 
     // A group re-enabled alone leaves its children as EnableGroup set them.
-    window_->p1->setEnabled(true);
-    QVERIFY(!window_->EdtModel->isEnabled());
+    Control<QWidget>(*window_, "p1")->setEnabled(true);
+    QVERIFY(!Control<QLineEdit>(*window_, "EdtModel")->isEnabled());
 }
 
 void TestWindowLayout::enableEditingAndSetNotFound()
 {
     window_->EnableEditing(true);
     for (QWidget *control :
-         {static_cast<QWidget *>(window_->EdtVer), static_cast<QWidget *>(window_->MEdChannel[15]),
-          static_cast<QWidget *>(window_->MEDRChannel[0]), static_cast<QWidget *>(window_->VolSet),
-          static_cast<QWidget *>(window_->CbxVol), static_cast<QWidget *>(window_->CheckBox4),
-          static_cast<QWidget *>(window_->btnSet), static_cast<QWidget *>(window_->btnDefault)})
+         {static_cast<QWidget *>(Control<QLineEdit>(*window_, "EdtVer")),
+          static_cast<QWidget *>(Control<FrequencyEdit>(*window_, "MEdChannel16")),
+          static_cast<QWidget *>(Control<FrequencyEdit>(*window_, "MEDRChannel1")),
+          static_cast<QWidget *>(Control<QPushButton>(*window_, "VolSet")),
+          static_cast<QWidget *>(Control<QComboBox>(*window_, "CbxVol")),
+          static_cast<QWidget *>(Control<QCheckBox>(*window_, "CheckBox4")),
+          static_cast<QWidget *>(Control<QPushButton>(*window_, "btnSet")),
+          static_cast<QWidget *>(Control<QPushButton>(*window_, "btnDefault"))})
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
 
-    window_->DeviceFound = true;
-    window_->SetNotFound();
-    QVERIFY(!window_->DeviceFound);
-    QCOMPARE(window_->lblStatus->text(), QStringLiteral("Device Not Found!"));
-    QCOMPARE(window_->lblStatus->size(), window_->lblStatus->sizeHint());
-    QVERIFY(!window_->p3->isEnabled());
-    QVERIFY(!window_->btnRead->isEnabled());
-    QVERIFY(window_->cbxComm->isEnabled());
+    // OPEN on a port that leads nowhere ends in the not-found state.
+    port::SetDeviceResolver([](const std::string &name) { return "/nonexistent/" + name; });
+    Control<QPushButton>(*window_, "btnOpen")->click();
+    port::SetDeviceResolver(nullptr);
+    QVERIFY(!window_->State().deviceFound && !window_->State().portOpened);
+    QCOMPARE(Control<QLabel>(*window_, "lblStatus")->text(), QStringLiteral("Device Not Found!"));
+    QCOMPARE(Control<QLabel>(*window_, "lblStatus")->size(),
+             Control<QLabel>(*window_, "lblStatus")->sizeHint());
+    QVERIFY(!Control<QWidget>(*window_, "p3")->isEnabled());
+    QVERIFY(!Control<QPushButton>(*window_, "btnRead")->isEnabled());
+    QVERIFY(Control<QComboBox>(*window_, "cbxComm")->isEnabled());
 }
 
 void TestWindowLayout::webAddressLabelOpensItsText()
@@ -590,11 +614,12 @@ void TestWindowLayout::webAddressLabelOpensItsText()
                                                     return automation::Ok;
                                                 });
     window_ = MakeShownWindow();
-    QTest::mouseClick(window_->Label14, Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseClick(window_->Label14, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(Control<QLabel>(*window_, "Label14"), Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(Control<QLabel>(*window_, "Label14"), Qt::LeftButton, {}, QPoint(5, 5));
     QCOMPARE(opened, QStringList({"example.com", "example.com"}));
 
-    window_->Label23Click();
+    // The hidden store address, clicked as the label takes a click.
+    emit Control<ClickLabel>(*window_, "Label23")->clicked();
     QCOMPARE(opened.last(), QStringLiteral("shop.example.com"));
 }
 
@@ -607,7 +632,7 @@ void TestWindowLayout::webLinkErrorGoesToErrorBox()
     SetErrorBoxHook([&boxes](const QString &text) { boxes << text; });
     window_ = MakeShownWindow();
     const std::string before = window_->BuildSetCommand();
-    QTest::mouseClick(window_->Label14, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseClick(Control<QLabel>(*window_, "Label14"), Qt::LeftButton, {}, QPoint(5, 5));
     SetErrorBoxHook({});
     QCOMPARE(boxes.size(), 1);
     QVERIFY(!boxes.first().isEmpty());

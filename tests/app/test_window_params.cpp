@@ -63,15 +63,17 @@ QString StateText(const TfrmMain &window)
 {
     QString text;
     for (const QCheckBox *box :
-         {window.CheckBox1, window.CheckBox2, window.CheckBox3, window.CheckBox4})
+         {Control<QCheckBox>(window, "CheckBox1"), Control<QCheckBox>(window, "CheckBox2"),
+          Control<QCheckBox>(window, "CheckBox3"), Control<QCheckBox>(window, "CheckBox4")})
         text += box->isChecked() ? QLatin1Char('X') : QLatin1Char('-');
     return text;
 }
 
 QCheckBox *Box(TfrmMain &window, int number)
 {
-    const std::array<QCheckBox *, 4> boxes{window.CheckBox1, window.CheckBox2, window.CheckBox3,
-                                           window.CheckBox4};
+    const std::array<QCheckBox *, 4> boxes{
+        Control<QCheckBox>(window, "CheckBox1"), Control<QCheckBox>(window, "CheckBox2"),
+        Control<QCheckBox>(window, "CheckBox3"), Control<QCheckBox>(window, "CheckBox4")};
     return boxes[static_cast<std::size_t>(number - 1)];
 }
 
@@ -84,11 +86,11 @@ void ClickBox(QCheckBox *box)
 QString SelectorState(const TfrmMain &window)
 {
     return QStringLiteral("%1 %2 %3 %4 %5 %6")
-        .arg(window.CbxTxCT->currentIndex())
-        .arg(window.CbxTxCD->currentIndex())
-        .arg(window.CbxRxCT->currentIndex())
-        .arg(window.CbxRxCD->currentIndex())
-        .arg(window.CbxSQ->currentIndex())
+        .arg(Control<QComboBox>(window, "CbxTxCT")->currentIndex())
+        .arg(Control<QComboBox>(window, "CbxTxCD")->currentIndex())
+        .arg(Control<QComboBox>(window, "CbxRxCT")->currentIndex())
+        .arg(Control<QComboBox>(window, "CbxRxCD")->currentIndex())
+        .arg(Control<QComboBox>(window, "CbxSQ")->currentIndex())
         .arg(StateText(window));
 }
 
@@ -198,8 +200,10 @@ void TestWindowParams::pairingByClicks()
     for (const int number : clicks) {
         ClickBox(Box(*window_, number));
         // Never both checked nor both unchecked.
-        QVERIFY(window_->CheckBox1->isChecked() != window_->CheckBox2->isChecked());
-        QVERIFY(window_->CheckBox3->isChecked() != window_->CheckBox4->isChecked());
+        QVERIFY(Control<QCheckBox>(*window_, "CheckBox1")->isChecked() !=
+                Control<QCheckBox>(*window_, "CheckBox2")->isChecked());
+        QVERIFY(Control<QCheckBox>(*window_, "CheckBox3")->isChecked() !=
+                Control<QCheckBox>(*window_, "CheckBox4")->isChecked());
     }
     QCOMPARE(StateText(*window_), boxes);
 }
@@ -286,19 +290,25 @@ void TestWindowParams::showToneCode()
     QFETCH(QString, shownCtcss);
     QFETCH(QString, shownCdcss);
 
-    window_->CbxTxCT->setCurrentIndex(7);
-    window_->CbxTxCD->setCurrentIndex(5);
-    window_->CbxRxCT->setCurrentIndex(3);
-    window_->CbxRxCD->setCurrentIndex(9);
-    window_->CbxSQ->setCurrentIndex(4);
+    Control<QComboBox>(*window_, "CbxTxCT")->setCurrentIndex(7);
+    Control<QComboBox>(*window_, "CbxTxCD")->setCurrentIndex(5);
+    Control<QComboBox>(*window_, "CbxRxCT")->setCurrentIndex(3);
+    Control<QComboBox>(*window_, "CbxRxCD")->setCurrentIndex(9);
+    Control<QComboBox>(*window_, "CbxSQ")->setCurrentIndex(4);
 
     ParamRecord record = DefaultRecord();
     record.SetField(transmit ? ParamRecord::TxTonePos : ParamRecord::RxTonePos, code.toStdString());
     window_->ShowParams(record);
 
     QCOMPARE(SelectorState(*window_), selectors);
-    QCOMPARE((transmit ? window_->CbxTxCT : window_->CbxRxCT)->currentText(), shownCtcss);
-    QCOMPARE((transmit ? window_->CbxTxCD : window_->CbxRxCD)->currentText(), shownCdcss);
+    QCOMPARE((transmit ? Control<QComboBox>(*window_, "CbxTxCT")
+                       : Control<QComboBox>(*window_, "CbxRxCT"))
+                 ->currentText(),
+             shownCtcss);
+    QCOMPARE((transmit ? Control<QComboBox>(*window_, "CbxTxCD")
+                       : Control<QComboBox>(*window_, "CbxRxCD"))
+                 ->currentText(),
+             shownCdcss);
 }
 
 void TestWindowParams::showSquelch_data()
@@ -318,12 +328,12 @@ void TestWindowParams::showSquelch()
     QFETCH(int, position);
     QFETCH(QString, shown);
 
-    window_->CbxSQ->setCurrentIndex(4);
+    Control<QComboBox>(*window_, "CbxSQ")->setCurrentIndex(4);
     ParamRecord record = DefaultRecord();
     record.SetField(ParamRecord::SquelchPos, squelch.toStdString());
     window_->ShowParams(record);
-    QCOMPARE(window_->CbxSQ->currentIndex(), position);
-    QCOMPARE(window_->CbxSQ->currentText(), shown);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxSQ")->currentIndex(), position);
+    QCOMPARE(Control<QComboBox>(*window_, "CbxSQ")->currentText(), shown);
 }
 
 void TestWindowParams::showFrequencies()
@@ -336,12 +346,12 @@ void TestWindowParams::showFrequencies()
     record.SetField(ParamRecord::RxFrequencyPos(16), "45\0.1250"s);
     window_->ShowParams(record);
 
-    QCOMPARE(window_->MEdChannel[0]->EditText(), QByteArray("401.0100"));
-    QCOMPARE(window_->MEdChannel[1]->EditText(), QByteArray("045.1250"));
-    QCOMPARE(window_->MEdChannel[15]->EditText(), QByteArray("416.0100"));
-    QCOMPARE(window_->MEDRChannel[0]->EditText(), QByteArray("401.0200"));
-    QCOMPARE(window_->MEDRChannel[2]->EditText(), QByteArray("4A0.12x5"));
-    QCOMPARE(window_->MEDRChannel[15]->EditText(), QByteArray("45"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEdChannel1")->EditText(), QByteArray("401.0100"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEdChannel2")->EditText(), QByteArray("045.1250"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEdChannel16")->EditText(), QByteArray("416.0100"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEDRChannel1")->EditText(), QByteArray("401.0200"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEDRChannel3")->EditText(), QByteArray("4A0.12x5"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEDRChannel16")->EditText(), QByteArray("45"));
 }
 
 void TestWindowParams::conversionErrorStopsShowing_data()
@@ -380,11 +390,11 @@ void TestWindowParams::conversionErrorStopsShowing()
     QFETCH(QString, boxText);
     QFETCH(QString, selectors);
 
-    window_->CbxTxCT->setCurrentIndex(7);
-    window_->CbxTxCD->setCurrentIndex(5);
-    window_->CbxRxCT->setCurrentIndex(3);
-    window_->CbxRxCD->setCurrentIndex(9);
-    window_->CbxSQ->setCurrentIndex(4);
+    Control<QComboBox>(*window_, "CbxTxCT")->setCurrentIndex(7);
+    Control<QComboBox>(*window_, "CbxTxCD")->setCurrentIndex(5);
+    Control<QComboBox>(*window_, "CbxRxCT")->setCurrentIndex(3);
+    Control<QComboBox>(*window_, "CbxRxCD")->setCurrentIndex(9);
+    Control<QComboBox>(*window_, "CbxSQ")->setCurrentIndex(4);
 
     ParamRecord record = RecordWithOtherFrequencies();
     record.SetField(ParamRecord::TxTonePos, "039");
@@ -398,8 +408,8 @@ void TestWindowParams::conversionErrorStopsShowing()
 
     QCOMPARE(boxes, QStringList{boxText});
     // The frequencies are all shown before the first conversion.
-    QCOMPARE(window_->MEdChannel[0]->EditText(), QByteArray("401.0100"));
-    QCOMPARE(window_->MEDRChannel[15]->EditText(), QByteArray("416.0200"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEdChannel1")->EditText(), QByteArray("401.0100"));
+    QCOMPARE(Control<FrequencyEdit>(*window_, "MEDRChannel16")->EditText(), QByteArray("416.0200"));
     QCOMPARE(SelectorState(*window_), selectors);
 }
 
@@ -416,12 +426,12 @@ void TestWindowParams::setCommandAfterTypingSquelch()
 {
     window_ = MakeShownWindow();
     window_->EnableEditing(true);
-    window_->CbxSQ->setFocus();
-    QTRY_COMPARE(FocusedControl(), window_->CbxSQ);
-    window_->CbxSQ->lineEdit()->selectAll();
+    Control<QComboBox>(*window_, "CbxSQ")->setFocus();
+    QTRY_COMPARE(FocusedControl(), Control<QComboBox>(*window_, "CbxSQ"));
+    Control<QComboBox>(*window_, "CbxSQ")->lineEdit()->selectAll();
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("12"));
 
-    QCOMPARE(window_->CbxSQ->currentText(), QStringLiteral("12"));
+    QCOMPARE(Control<QComboBox>(*window_, "CbxSQ")->currentText(), QStringLiteral("12"));
     const std::string command = window_->BuildSetCommand();
     QCOMPARE(command.size(), std::size_t(307));
     QCOMPARE(command.substr(FrequencyPartEnd), "011,125,12\\r\\n"s);
@@ -433,10 +443,10 @@ void TestWindowParams::setCommandAfterTypingIntoChannel1()
     // clears the field to zeros.
     window_ = MakeShownWindow();
     window_->EnableEditing(true);
-    window_->btnDefault->setFocus();
-    QTRY_COMPARE(FocusedControl(), window_->btnDefault);
+    Control<QPushButton>(*window_, "btnDefault")->setFocus();
+    QTRY_COMPARE(FocusedControl(), Control<QPushButton>(*window_, "btnDefault"));
     PressTab();
-    QCOMPARE(FocusedControl(), window_->MEdChannel[0]);
+    QCOMPARE(FocusedControl(), Control<FrequencyEdit>(*window_, "MEdChannel1"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_4);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_6);
 
@@ -473,9 +483,12 @@ void TestWindowParams::setCommandToneCodes()
     QFETCH(int, position);
     QFETCH(QString, tail);
 
-    QCheckBox *ctcssBox = transmit ? window_->CheckBox1 : window_->CheckBox3;
-    QComboBox *ctcssList = transmit ? window_->CbxTxCT : window_->CbxRxCT;
-    QComboBox *cdcssList = transmit ? window_->CbxTxCD : window_->CbxRxCD;
+    QCheckBox *ctcssBox = transmit ? Control<QCheckBox>(*window_, "CheckBox1")
+                                   : Control<QCheckBox>(*window_, "CheckBox3");
+    QComboBox *ctcssList = transmit ? Control<QComboBox>(*window_, "CbxTxCT")
+                                    : Control<QComboBox>(*window_, "CbxRxCT");
+    QComboBox *cdcssList = transmit ? Control<QComboBox>(*window_, "CbxTxCD")
+                                    : Control<QComboBox>(*window_, "CbxRxCD");
     ctcssBox->setChecked(ctcss);
     // The list not in force is moved too, to show that it is not read.
     (ctcss ? ctcssList : cdcssList)->setCurrentIndex(position);
@@ -537,7 +550,7 @@ void TestWindowParams::parameterFiles()
     QFETCH(QString, error);
 
     window_ = MakeShownWindow();
-    window_->MEdChannel[0]->setFocus(); // the keys work from a field too
+    Control<FrequencyEdit>(*window_, "MEdChannel1")->setFocus(); // the keys work from a field too
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("site.nmct"));
     QStringList asked;

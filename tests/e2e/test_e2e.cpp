@@ -88,7 +88,7 @@ void InsideExchange(ToolRig &tool, const std::string &command, std::function<voi
     poll->setInterval(5);
     QObject::connect(poll, &QTimer::timeout, poll, [&tool, poll, command, action] {
         const std::vector<std::string> wire = tool.Wire();
-        if (!tool.window().Link->Busy() ||
+        if (!tool.window().State().linkBusy ||
             std::find(wire.begin(), wire.end(), command) == wire.end())
             return;
         poll->stop();
@@ -176,21 +176,23 @@ void TestEndToEnd::openIdentifiesAndReads()
     ToolRig tool;
     TfrmMain &w = tool.window();
     bool openEnabledDuringOpen = true;
-    During(5, [&] { openEnabledDuringOpen = w.btnOpen->isEnabled(); });
+    During(5, [&] { openEnabledDuringOpen = Control<QPushButton>(w, "btnOpen")->isEnabled(); });
     tool.ClickOpen();
 
     QVERIFY(!openEnabledDuringOpen);
     QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFAA", "AAFA1"}));
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QCOMPARE(w.EdtModel->text(), QString("NM450"));
-    QCOMPARE(w.EdtVer->text(), QString("V2.13"));
-    QCOMPARE(w.shpLight->BrushColor(), Green);
-    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
-    QVERIFY(w.btnOpen->isEnabled());
-    QVERIFY(!w.cbxComm->isEnabled());
-    QVERIFY(w.Timer1->isActive());
-    QVERIFY(w.DeviceFound && w.PortOpened);
-    QVERIFY(w.p2->isEnabled() && w.btnSet->isEnabled() && w.btnRead->isEnabled());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QCOMPARE(Control<QLineEdit>(w, "EdtModel")->text(), QString("NM450"));
+    QCOMPARE(Control<QLineEdit>(w, "EdtVer")->text(), QString("V2.13"));
+    QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), Green);
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("CLOSE"));
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled());
+    QVERIFY(!Control<QComboBox>(w, "cbxComm")->isEnabled());
+    QVERIFY(Control<QTimer>(w, "Timer1")->isActive());
+    QVERIFY(w.State().deviceFound && w.State().portOpened);
+    QVERIFY(Control<QWidget>(w, "p2")->isEnabled() &&
+            Control<QPushButton>(w, "btnSet")->isEnabled() &&
+            Control<QPushButton>(w, "btnRead")->isEnabled());
     QVERIFY(tool.messages.isEmpty());
 }
 
@@ -201,14 +203,16 @@ void TestEndToEnd::openShowsModuleRecord()
     tool.ClickOpen();
     TfrmMain &w = tool.window();
 
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("433.5000"));
-    QCOMPARE(Field(w.MEDRChannel[15]), QByteArray("470.9875"));
-    QCOMPARE(Field(w.MEdChannel[1]), QByteArray("451.1250"));
-    QVERIFY(w.CheckBox1->isChecked() && !w.CheckBox2->isChecked());
-    QCOMPARE(w.CbxTxCT->currentIndex(), 5);
-    QVERIFY(!w.CheckBox3->isChecked() && w.CheckBox4->isChecked());
-    QCOMPARE(w.CbxRxCD->currentIndex(), 161);
-    QCOMPARE(w.CbxSQ->currentText(), QString("7"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("433.5000"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEDRChannel16")), QByteArray("470.9875"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel2")), QByteArray("451.1250"));
+    QVERIFY(Control<QCheckBox>(w, "CheckBox1")->isChecked() &&
+            !Control<QCheckBox>(w, "CheckBox2")->isChecked());
+    QCOMPARE(Control<QComboBox>(w, "CbxTxCT")->currentIndex(), 5);
+    QVERIFY(!Control<QCheckBox>(w, "CheckBox3")->isChecked() &&
+            Control<QCheckBox>(w, "CheckBox4")->isChecked());
+    QCOMPARE(Control<QComboBox>(w, "CbxRxCD")->currentIndex(), 161);
+    QCOMPARE(Control<QComboBox>(w, "CbxSQ")->currentText(), QString("7"));
 }
 
 void TestEndToEnd::setSendsEditedField()
@@ -219,19 +223,19 @@ void TestEndToEnd::setSendsEditedField()
     tool.module().ClearReceivedCommands();
 
     // A click on the first digit places the caret there; 4 and 6 overwrite two digits.
-    FrequencyEdit *channel1 = w.MEdChannel[0];
+    FrequencyEdit *channel1 = Control<FrequencyEdit>(w, "MEdChannel1");
     QTest::mouseClick(channel1, Qt::LeftButton, {}, FirstCharacter(*channel1));
     QTest::keyClicks(channel1, "46");
     QCOMPARE(Field(channel1), QByteArray("460.1250"));
 
-    tool.Click(w.btnSet);
+    tool.Click(Control<QPushButton>(w, "btnSet"));
     QCOMPARE(tool.Wire(), (std::vector<std::string>{FactorySetCommand("460.1250")}));
     QCOMPARE(int(tool.Wire().front().size()), 306);
     QCOMPARE(tool.messages, QStringList{"Successfully set!"});
-    QVERIFY(w.btnSet->isEnabled());
+    QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
 
     tool.module().ClearReceivedCommands();
-    tool.Click(w.btnRead);
+    tool.Click(Control<QPushButton>(w, "btnRead"));
     QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA1"}));
     QCOMPARE(Field(channel1), QByteArray("460.1250"));
 }
@@ -243,11 +247,11 @@ void TestEndToEnd::readShowsModuleRecord()
     TfrmMain &w = tool.window();
     tool.module().SetRecord(CustomRecord());
 
-    tool.Click(w.btnRead);
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("433.5000"));
-    QCOMPARE(w.CbxRxCD->currentIndex(), 161);
-    QCOMPARE(w.CbxSQ->currentText(), QString("7"));
-    QVERIFY(w.btnRead->isEnabled());
+    tool.Click(Control<QPushButton>(w, "btnRead"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("433.5000"));
+    QCOMPARE(Control<QComboBox>(w, "CbxRxCD")->currentIndex(), 161);
+    QCOMPARE(Control<QComboBox>(w, "CbxSQ")->currentText(), QString("7"));
+    QVERIFY(Control<QPushButton>(w, "btnRead")->isEnabled());
     QVERIFY(tool.messages.isEmpty());
 }
 
@@ -257,27 +261,29 @@ void TestEndToEnd::defaultRestoresAndReadsBack()
     tool.module().SetRecord(CustomRecord());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("433.5000"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("433.5000"));
     tool.module().ClearReceivedCommands();
 
     // The read-back starts only after the message is closed, with DEFAULT still disabled.
     bool defaultEnabledDuringReadBack = true;
     AnswerMessages(tool, [&](TfrmMsg &) {
         QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA2"}));
-        QTimer::singleShot(0, &w,
-                           [&] { defaultEnabledDuringReadBack = w.btnDefault->isEnabled(); });
+        QTimer::singleShot(0, &w, [&] {
+            defaultEnabledDuringReadBack = Control<QPushButton>(w, "btnDefault")->isEnabled();
+        });
     });
-    tool.Click(w.btnDefault);
+    tool.Click(Control<QPushButton>(w, "btnDefault"));
 
     QCOMPARE(tool.messages, QStringList{"Default parameters successfully!"});
     QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA2", "AAFA1"}));
     QVERIFY(!defaultEnabledDuringReadBack);
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("450.1250"));
-    QCOMPARE(w.CbxTxCT->currentIndex(), 11);
-    QVERIFY(w.CheckBox4->isChecked());
-    QCOMPARE(w.CbxRxCD->currentText(), QString("031N"));
-    QCOMPARE(w.CbxSQ->currentText(), QString("2"));
-    QVERIFY(w.btnDefault->isEnabled() && w.btnRead->isEnabled());
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("450.1250"));
+    QCOMPARE(Control<QComboBox>(w, "CbxTxCT")->currentIndex(), 11);
+    QVERIFY(Control<QCheckBox>(w, "CheckBox4")->isChecked());
+    QCOMPARE(Control<QComboBox>(w, "CbxRxCD")->currentText(), QString("031N"));
+    QCOMPARE(Control<QComboBox>(w, "CbxSQ")->currentText(), QString("2"));
+    QVERIFY(Control<QPushButton>(w, "btnDefault")->isEnabled() &&
+            Control<QPushButton>(w, "btnRead")->isEnabled());
 }
 
 void TestEndToEnd::volumeThroughKeyboard()
@@ -288,16 +294,19 @@ void TestEndToEnd::volumeThroughKeyboard()
     tool.module().ClearReceivedCommands();
 
     // The button and its selector lie below the panel's visible area: reach them with Tab.
-    w.CbxRxCD->setFocus();
-    QTest::keyClick(w.CbxRxCD, Qt::Key_Tab);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.VolSet));
-    QTest::keyClick(w.VolSet, Qt::Key_Tab);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.CbxVol));
+    Control<QComboBox>(w, "CbxRxCD")->setFocus();
+    QTest::keyClick(Control<QComboBox>(w, "CbxRxCD"), Qt::Key_Tab);
+    QTRY_COMPARE(QApplication::focusWidget(),
+                 static_cast<QWidget *>(Control<QPushButton>(w, "VolSet")));
+    QTest::keyClick(Control<QPushButton>(w, "VolSet"), Qt::Key_Tab);
+    QTRY_COMPARE(QApplication::focusWidget(),
+                 static_cast<QWidget *>(Control<QComboBox>(w, "CbxVol")));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_4);
-    QCOMPARE(w.CbxVol->currentText(), QString("4"));
+    QCOMPARE(Control<QComboBox>(w, "CbxVol")->currentText(), QString("4"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(w.VolSet));
-    QTest::keyClick(w.VolSet, Qt::Key_Space);
+    QTRY_COMPARE(QApplication::focusWidget(),
+                 static_cast<QWidget *>(Control<QPushButton>(w, "VolSet")));
+    QTest::keyClick(Control<QPushButton>(w, "VolSet"), Qt::Key_Space);
 
     QTRY_COMPARE(tool.Wire(), (std::vector<std::string>{"AAFA44"}));
     QTRY_COMPARE(tool.messages, QStringList{"Volume successfully set!"});
@@ -362,18 +371,20 @@ void TestEndToEnd::lossClosesPort()
     tool.module().SetFaults(silent);
     QElapsedTimer clock;
     clock.start();
-    QTRY_COMPARE_WITH_TIMEOUT(w.lblStatus->text(), QString("Device Not Found!"), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(w.btnOpen->text(), QString("OPEN"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"),
+                              5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"), 1000);
     QVERIFY2(clock.elapsed() < 2500 + 600, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!w.Link->PortIsOpen());
-    QCOMPARE(w.shpLight->BrushColor(), Grey);
-    QVERIFY(!w.p2->isEnabled() && !w.btnRead->isEnabled());
-    QVERIFY(w.cbxComm->isEnabled());
+    QVERIFY(!w.State().portIsOpen);
+    QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), Grey);
+    QVERIFY(!Control<QWidget>(w, "p2")->isEnabled() &&
+            !Control<QPushButton>(w, "btnRead")->isEnabled());
+    QVERIFY(Control<QComboBox>(w, "cbxComm")->isEnabled());
     // What was last shown stays on screen; the watch goes on running.
-    QCOMPARE(w.EdtModel->text(), QString("NM450"));
-    QCOMPARE(w.EdtVer->text(), QString("V2.13"));
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("433.5000"));
-    QVERIFY(w.Timer1->isActive());
+    QCOMPARE(Control<QLineEdit>(w, "EdtModel")->text(), QString("NM450"));
+    QCOMPARE(Control<QLineEdit>(w, "EdtVer")->text(), QString("V2.13"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("433.5000"));
+    QVERIFY(Control<QTimer>(w, "Timer1")->isActive());
 }
 
 void TestEndToEnd::closeWhileConnected()
@@ -387,13 +398,13 @@ void TestEndToEnd::closeWhileConnected()
     QColor lightDuringIdentify;
     QString buttonDuringIdentify, statusDuringIdentify;
     During(100, [&] {
-        lightDuringIdentify = w.shpLight->BrushColor();
-        buttonDuringIdentify = w.btnOpen->text();
-        statusDuringIdentify = w.lblStatus->text();
+        lightDuringIdentify = Control<CircleShape>(w, "shpLight")->BrushColor();
+        buttonDuringIdentify = Control<QPushButton>(w, "btnOpen")->text();
+        statusDuringIdentify = Control<QLabel>(w, "lblStatus")->text();
     });
     QElapsedTimer clock;
     clock.start();
-    tool.Click(w.btnOpen);
+    tool.Click(Control<QPushButton>(w, "btnOpen"));
     const qint64 elapsed = clock.elapsed();
 
     // Grey and "OPEN" at once; the identify on the closed port waits its full time.
@@ -401,12 +412,12 @@ void TestEndToEnd::closeWhileConnected()
     QCOMPARE(buttonDuringIdentify, QString("OPEN"));
     QCOMPARE(statusDuringIdentify, QString("Device Found!"));
     QVERIFY2(elapsed >= 450 && elapsed < 3000, qPrintable(QString::number(elapsed)));
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("450.1250"));
-    QVERIFY(!w.Timer1->isActive());
-    QVERIFY(!w.p2->isEnabled());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("450.1250"));
+    QVERIFY(!Control<QTimer>(w, "Timer1")->isActive());
+    QVERIFY(!Control<QWidget>(w, "p2")->isEnabled());
     QVERIFY(tool.Wire().empty());
-    QCOMPARE(w.EdtModel->text(), QString("NM450"));
+    QCOMPARE(Control<QLineEdit>(w, "EdtModel")->text(), QString("NM450"));
 }
 
 void TestEndToEnd::insideRead_data()
@@ -426,22 +437,27 @@ void TestEndToEnd::insideRead()
     tool.module().SetFaults(LateReplies(700ms)); // the read times out
 
     bool readEnabledDuringWait = true;
+    bool ticked = false;
     InsideExchange(tool, "AAFA1", [&] {
-        readEnabledDuringWait = w.btnRead->isEnabled();
+        readEnabledDuringWait = Control<QPushButton>(w, "btnRead")->isEnabled();
         if (action == "SET")
-            w.btnSet->click();
-        else
-            w.Timer1Timer();
+            Control<QPushButton>(w, "btnSet")->click();
+        else // a tick of the presence watch
+            ticked = QMetaObject::invokeMethod(Control<QTimer>(w, "Timer1"), "timeout",
+                                               Qt::DirectConnection);
     });
-    tool.Click(w.btnRead);
+    tool.Click(Control<QPushButton>(w, "btnRead"));
 
     // Neither sends anything nor changes what the window says about the module.
     QVERIFY(!readEnabledDuringWait);
+    QVERIFY(action == "SET" || ticked);
     QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA1"}));
     QCOMPARE(tool.messages, QStringList{"Operation failed!"});
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QVERIFY(w.Link->PortIsOpen() && w.DeviceFound);
-    QVERIFY(w.btnRead->isEnabled() && w.btnSet->isEnabled() && w.p2->isEnabled());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QVERIFY(w.State().portIsOpen && w.State().deviceFound);
+    QVERIFY(Control<QPushButton>(w, "btnRead")->isEnabled() &&
+            Control<QPushButton>(w, "btnSet")->isEnabled() &&
+            Control<QWidget>(w, "p2")->isEnabled());
 }
 
 void TestEndToEnd::closeInsideExchange_data()
@@ -463,24 +479,25 @@ void TestEndToEnd::closeInsideExchange()
 
     bool clicked = false;
     InsideExchange(tool, exchange.toStdString(), [&] {
-        tool.Click(w.btnOpen);
+        tool.Click(Control<QPushButton>(w, "btnOpen"));
         clicked = true;
     });
     if (exchange == "AAFA1")
-        tool.Click(w.btnRead);
+        tool.Click(Control<QPushButton>(w, "btnRead"));
     QTRY_VERIFY_WITH_TIMEOUT(clicked, 5000); // the watch's identify comes within 2 s
 
     // The CLOSE is carried out once the exchange has ended: the window never claims the module
     // over values it did not read, and the button, the light and the port agree.
-    QTRY_COMPARE_WITH_TIMEOUT(w.btnOpen->text(), QString("OPEN"), 3000);
-    QTRY_COMPARE(w.lblStatus->text(), QString("Device Not Found!"));
-    QVERIFY(!w.Link->PortIsOpen() && !w.PortOpened && !w.DeviceFound);
-    QCOMPARE(w.shpLight->BrushColor(), Grey);
-    QVERIFY(!w.p2->isEnabled() && !w.btnSet->isEnabled());
-    QVERIFY(!w.Timer1->isActive());
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("450.1250"));
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"), 3000);
+    QTRY_COMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
+    QVERIFY(!w.State().portIsOpen && !w.State().portOpened && !w.State().deviceFound);
+    QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), Grey);
+    QVERIFY(!Control<QWidget>(w, "p2")->isEnabled() &&
+            !Control<QPushButton>(w, "btnSet")->isEnabled());
+    QVERIFY(!Control<QTimer>(w, "Timer1")->isActive());
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("450.1250"));
     QTest::qWait(600); // nothing comes back later
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
     QCOMPARE(tool.Wire(), (std::vector<std::string>{exchange.toStdString()}));
 }
 
@@ -495,11 +512,12 @@ void TestEndToEnd::badToneCodeOnRead()
     bad.badToneCode = true;
     tool.module().SetFaults(bad);
 
-    tool.Click(w.btnRead);
+    tool.Click(Control<QPushButton>(w, "btnRead"));
     QCOMPARE(tool.errors, QStringList{"'abc' is not a valid integer value."});
-    QCOMPARE(Field(w.MEdChannel[0]), QByteArray("433.5000"));
-    QCOMPARE(w.CbxTxCT->currentIndex(), 11); // tone selectors keep their previous state
-    QVERIFY(w.btnRead->isEnabled());
+    QCOMPARE(Field(Control<FrequencyEdit>(w, "MEdChannel1")), QByteArray("433.5000"));
+    QCOMPARE(Control<QComboBox>(w, "CbxTxCT")->currentIndex(),
+             11); // tone selectors keep their previous state
+    QVERIFY(Control<QPushButton>(w, "btnRead")->isEnabled());
     QVERIFY(tool.messages.isEmpty());
 }
 
@@ -513,14 +531,16 @@ void TestEndToEnd::badToneCodeOnOpen()
     TfrmMain &w = tool.window();
 
     QCOMPARE(tool.errors, QStringList{"'abc' is not a valid integer value."});
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
-    QVERIFY(w.btnOpen->isEnabled() && w.btnRead->isEnabled());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("CLOSE"));
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled() &&
+            Control<QPushButton>(w, "btnRead")->isEnabled());
 
     // The module is watched all the same: pulling it out shows at the next tick.
     tool.Unplug();
-    QTRY_COMPARE_WITH_TIMEOUT(w.lblStatus->text(), QString("Device Not Found!"), 5000);
-    QTRY_COMPARE(w.btnOpen->text(), QString("OPEN"));
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"),
+                              5000);
+    QTRY_COMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
 }
 
 void TestEndToEnd::setRefusesToneNotInList()
@@ -531,39 +551,42 @@ void TestEndToEnd::setRefusesToneNotInList()
     tool.ForgetWire();
 
     // Typed text that begins no code leaves the CDCSS selector without an item.
-    tool.Click(w.CheckBox2);
-    w.CbxTxCD->lineEdit()->selectAll();
-    QTest::keyClicks(w.CbxTxCD->lineEdit(), "9");
-    QCOMPARE(w.CbxTxCD->currentIndex(), -1);
-    tool.Click(w.btnSet);
+    tool.Click(Control<QCheckBox>(w, "CheckBox2"));
+    Control<QComboBox>(w, "CbxTxCD")->lineEdit()->selectAll();
+    QTest::keyClicks(Control<QComboBox>(w, "CbxTxCD")->lineEdit(), "9");
+    QCOMPARE(Control<QComboBox>(w, "CbxTxCD")->currentIndex(), -1);
+    tool.Click(Control<QPushButton>(w, "btnSet"));
 
     QCOMPARE(tool.errors, QStringList{"TX CDCS: \"9\" is not in the list; nothing was sent."});
     QVERIFY(tool.Wire().empty());
     QVERIFY(tool.messages.isEmpty());
-    QVERIFY(w.btnSet->isEnabled());
+    QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
 }
 
 void TestEndToEnd::openWithoutDevice()
 {
     ToolRig tool;
     TfrmMain &w = tool.window();
-    w.cbxComm->setCurrentIndex(6); // COM7: no device behind it
-    tool.Click(w.btnOpen);
+    Control<QComboBox>(w, "cbxComm")->setCurrentIndex(6); // COM7: no device behind it
+    tool.Click(Control<QPushButton>(w, "btnOpen"));
 
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
-    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
-    QVERIFY(w.cbxComm->isEnabled() && w.btnOpen->isEnabled());
-    QCOMPARE(w.shpLight->BrushColor(), Grey);
-    QVERIFY(!w.PortOpened && !w.Link->PortIsOpen());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
+    QVERIFY(Control<QComboBox>(w, "cbxComm")->isEnabled() &&
+            Control<QPushButton>(w, "btnOpen")->isEnabled());
+    QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), Grey);
+    QVERIFY(!w.State().portOpened && !w.State().portIsOpen);
     QVERIFY(tool.messages.isEmpty() && tool.errors.isEmpty());
     // Why, where the user finds it: the status line's tooltip.
-    QVERIFY2(w.Panel6->toolTip().startsWith("COM7 (/nonexistent/COM7) could not be opened: ") &&
-                 w.Panel6->toolTip().contains("\nThere is no such device."),
-             qPrintable(w.Panel6->toolTip()));
+    QVERIFY2(Control<QWidget>(w, "Panel6")
+                     ->toolTip()
+                     .startsWith("COM7 (/nonexistent/COM7) could not be opened: ") &&
+                 Control<QWidget>(w, "Panel6")->toolTip().contains("\nThere is no such device."),
+             qPrintable(Control<QWidget>(w, "Panel6")->toolTip()));
 
     tool.ClickOpen(); // the reason goes with the next OPEN
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QCOMPARE(w.Panel6->toolTip(), QString());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QCOMPARE(Control<QWidget>(w, "Panel6")->toolTip(), QString());
 }
 
 void TestEndToEnd::openPortHeldElsewhere()
@@ -576,11 +599,12 @@ void TestEndToEnd::openPortHeldElsewhere()
 
     tool.ClickOpen();
     TfrmMain &w = tool.window();
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
-    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
     QVERIFY(tool.Wire().empty());
-    QVERIFY2(w.Panel6->toolTip().contains("\nAnother program holds the device"),
-             qPrintable(w.Panel6->toolTip()));
+    QVERIFY2(
+        Control<QWidget>(w, "Panel6")->toolTip().contains("\nAnother program holds the device"),
+        qPrintable(Control<QWidget>(w, "Panel6")->toolTip()));
     holder.kill();
     holder.waitForFinished();
 }
@@ -589,7 +613,7 @@ void TestEndToEnd::closingWindowReleasesDevice()
 {
     ToolRig tool;
     tool.ClickOpen();
-    QVERIFY(tool.window().Link->PortIsOpen());
+    QVERIFY(tool.window().State().portIsOpen);
     tool.CloseWindow();
 
     // Closed and unlocked: the same device opens again at once.
@@ -618,7 +642,7 @@ void TestEndToEnd::closingWindowDuringSetEndsProgram()
             QCoreApplication::sendEvent(w.windowHandle(), &close);
         }
     });
-    QTimer::singleShot(0, &w, [&] { tool.Click(w.btnSet); });
+    QTimer::singleShot(0, &w, [&] { tool.Click(Control<QPushButton>(w, "btnSet")); });
     // The program's own loop, as its entry runs it; a program still running ends it with 1.
     QTimer stuck;
     stuck.setSingleShot(true);

@@ -93,15 +93,15 @@ QPushButton *ButtonOf(TfrmMain &w, Operation operation)
 {
     switch (operation) {
     case Operation::Identify:
-        return w.btnOpen;
+        return Control<QPushButton>(w, "btnOpen");
     case Operation::Read:
-        return w.btnRead;
+        return Control<QPushButton>(w, "btnRead");
     case Operation::Set:
-        return w.btnSet;
+        return Control<QPushButton>(w, "btnSet");
     case Operation::Default:
-        return w.btnDefault;
+        return Control<QPushButton>(w, "btnDefault");
     case Operation::Volume:
-        return w.VolSet;
+        return Control<QPushButton>(w, "VolSet");
     }
     return nullptr;
 }
@@ -116,7 +116,7 @@ QStringList CommandWords(const std::vector<std::string> &wire)
 
 QByteArray Channel1(TfrmMain &w)
 {
-    return w.MEdChannel[0]->EditText();
+    return Control<FrequencyEdit>(w, "MEdChannel1")->EditText();
 }
 
 } // namespace
@@ -278,19 +278,22 @@ void TestFaults::faultyModule()
         QVERIFY2(QRegularExpression(errorPattern).match(rig.errors.front()).hasMatch(),
                  qPrintable(rig.errors.front()));
     }
-    QCOMPARE(w.DeviceFound, found);
-    QCOMPARE(w.lblStatus->text(), QString(found ? "Device Found!" : "Device Not Found!"));
-    QCOMPARE(w.EdtModel->text(), model);
+    QCOMPARE(w.State().deviceFound, found);
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(),
+             QString(found ? "Device Found!" : "Device Not Found!"));
+    QCOMPARE(Control<QLineEdit>(w, "EdtModel")->text(), model);
     if (!channel1.isEmpty())
         QCOMPARE(Channel1(w), channel1);
-    QCOMPARE(w.Timer1->isActive(), watching);
+    QCOMPARE(Control<QTimer>(w, "Timer1")->isActive(), watching);
     // The port stays open: a silent module is not a closed port, and a vanished one is noticed
     // by the watch only.
-    QVERIFY(w.PortOpened && w.Link->PortIsOpen());
-    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
+    QVERIFY(w.State().portOpened && w.State().portIsOpen);
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("CLOSE"));
     // No button is left disabled: OPEN/CLOSE always works, the rest follow the device.
-    QVERIFY(w.btnOpen->isEnabled());
-    for (QPushButton *button : {w.btnRead, w.btnSet, w.btnDefault, w.VolSet})
+    QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled());
+    for (QPushButton *button :
+         {Control<QPushButton>(w, "btnRead"), Control<QPushButton>(w, "btnSet"),
+          Control<QPushButton>(w, "btnDefault"), Control<QPushButton>(w, "VolSet")})
         QCOMPARE(button->isEnabled(), found);
 
     // The module behaves again, or a new one is plugged in under the same name.
@@ -306,23 +309,24 @@ void TestFaults::faultyModule()
     rig.errors.clear();
     rig.ForgetWire();
 
-    if (w.PortOpened && w.DeviceFound && fault != Fault::Vanish) {
-        rig.Click(w.btnRead);
+    if (w.State().portOpened && w.State().deviceFound && fault != Fault::Vanish) {
+        rig.Click(Control<QPushButton>(w, "btnRead"));
         QCOMPARE(CommandWords(rig.Wire()), QStringList{"AAFA1"});
     } else {
-        if (w.PortOpened)
+        if (w.State().portOpened)
             rig.ClickOpen(); // CLOSE
         rig.ForgetWire();
         rig.ClickOpen();
         QCOMPARE(CommandWords(rig.Wire()), (QStringList{"AAFAA", "AAFA1"}));
-        QVERIFY(w.Timer1->isActive());
+        QVERIFY(Control<QTimer>(w, "Timer1")->isActive());
     }
     QCOMPARE(rig.messages, QStringList());
     QCOMPARE(rig.errors, QStringList());
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
     QCOMPARE(Channel1(w), QByteArray(ChannelC));
-    QCOMPARE(w.CbxTxCT->currentIndex(), 7);
-    QVERIFY(w.btnRead->isEnabled() && w.btnOpen->isEnabled());
+    QCOMPARE(Control<QComboBox>(w, "CbxTxCT")->currentIndex(), 7);
+    QVERIFY(Control<QPushButton>(w, "btnRead")->isEnabled() &&
+            Control<QPushButton>(w, "btnOpen")->isEnabled());
 }
 
 RIG_TEST_MAIN(TestFaults)

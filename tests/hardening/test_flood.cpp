@@ -61,7 +61,7 @@ void TestFlood::floodWhileConnected()
 
     Received received;
     received.sinceLast.start();
-    TKVComm &link = *w.Link;
+    TKVComm &link = w.SerialLink();
     link.Comm().SetOnReceiveData([&](TComm *sender, const char *buffer, std::uint16_t length) {
         ++received.chunks;
         received.bytes += length;
@@ -133,15 +133,15 @@ void TestFlood::floodWhileConnected()
     // The module answers again: READ and SET succeed, and the watch names the module again
     // (while the flood lasted, its identify took line noise for a reply).
     rig.module().SetRecord(RecordWith("439.9875"));
-    rig.Click(w.btnRead);
+    rig.Click(Control<QPushButton>(w, "btnRead"));
     QCOMPARE(rig.errors, QStringList());
     QCOMPARE(rig.messages, QStringList());
-    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray("439.9875"));
-    rig.Click(w.btnSet);
+    QCOMPARE(Control<FrequencyEdit>(w, "MEdChannel1")->EditText(), QByteArray("439.9875"));
+    rig.Click(Control<QPushButton>(w, "btnSet"));
     QCOMPARE(rig.messages, QStringList{"Successfully set!"});
-    QTRY_COMPARE_WITH_TIMEOUT(w.EdtModel->text(), QString("NM450"), 3000);
-    QCOMPARE(w.EdtVer->text(), QString("V2.13"));
-    QVERIFY(w.DeviceFound && w.Link->PortIsOpen());
+    QTRY_COMPARE_WITH_TIMEOUT(Control<QLineEdit>(w, "EdtModel")->text(), QString("NM450"), 3000);
+    QCOMPARE(Control<QLineEdit>(w, "EdtVer")->text(), QString("V2.13"));
+    QVERIFY(w.State().deviceFound && w.State().portIsOpen);
 }
 
 // CLOSE stops the threads however fast the bytes come, and gives back all it took.
@@ -160,9 +160,9 @@ void TestFlood::closeWhileFlooding()
     clock.start();
     rig.ClickOpen(); // CLOSE
     const qint64 closeMs = clock.elapsed();
-    QVERIFY(!w.Link->PortIsOpen());
-    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    QVERIFY(!w.State().portIsOpen);
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
     // CLOSE waits out an identify on the closed port, half a second.
     QVERIFY2(closeMs < 1500, qPrintable(QString::number(closeMs)));
     RIG_CHECKED(figures::CompareHeld(figures::Held::Now(), idle, "closed while flooding"));
@@ -170,8 +170,8 @@ void TestFlood::closeWhileFlooding()
     rig.module().SetFaults({});
     QTest::qWait(QuietMs);
     rig.ClickOpen();
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QCOMPARE(w.EdtModel->text(), QString("NM450"));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QCOMPARE(Control<QLineEdit>(w, "EdtModel")->text(), QString("NM450"));
     QCOMPARE(rig.errors, QStringList());
     QCOMPARE(rig.messages, QStringList());
     qInfo("CLOSE while flooding took %lld ms", closeMs);

@@ -35,7 +35,7 @@ constexpr long MaxGrowthKiB = 1024;
 // One parameter operation and what a healthy module makes of it.
 struct Step
 {
-    QPushButton *TfrmMain::*button;
+    const char *button;  // its object name
     const char *message; // empty: none
     QStringList commands;
 };
@@ -47,7 +47,7 @@ void RunStep(ToolRig &rig, const Step &step, int &exchanges)
     TfrmMain &w = rig.window();
     rig.ForgetWire();
     rig.messages.clear();
-    rig.Click(w.*step.button);
+    rig.Click(Control<QPushButton>(w, step.button));
 
     QStringList commands;
     for (const std::string &command : rig.Wire()) {
@@ -59,18 +59,18 @@ void RunStep(ToolRig &rig, const Step &step, int &exchanges)
     QCOMPARE(rig.messages,
              *step.message ? QStringList{QString::fromLatin1(step.message)} : QStringList());
     QCOMPARE(rig.errors, QStringList());
-    QVERIFY((w.*step.button)->isEnabled());
+    QVERIFY(Control<QPushButton>(w, step.button)->isEnabled());
 }
 
 void OpenAndClose(ToolRig &rig)
 {
     TfrmMain &w = rig.window();
     rig.ClickOpen();
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QVERIFY(w.Link->PortIsOpen());
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QVERIFY(w.State().portIsOpen);
     rig.ClickOpen();
-    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
-    QVERIFY(!w.Link->PortIsOpen());
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
+    QVERIFY(!w.State().portIsOpen);
     QCOMPARE(rig.messages, QStringList());
     QCOMPARE(rig.errors, QStringList());
 }
@@ -94,10 +94,10 @@ void TestSoak::exchanges()
     RIG_CHECKED(rig.Connect());
 
     const Step steps[] = {
-        {&TfrmMain::btnRead, "", {"AAFA1"}},
-        {&TfrmMain::btnSet, "Successfully set!", {"AAFA3"}},
-        {&TfrmMain::VolSet, "Volume successfully set!", {"AAFA4"}},
-        {&TfrmMain::btnDefault, "Default parameters successfully!", {"AAFA2", "AAFA1"}},
+        {"btnRead", "", {"AAFA1"}},
+        {"btnSet", "Successfully set!", {"AAFA3"}},
+        {"VolSet", "Volume successfully set!", {"AAFA4"}},
+        {"btnDefault", "Default parameters successfully!", {"AAFA2", "AAFA1"}},
     };
     int exchanges = 0;
     for (std::size_t i = 0; exchanges < WarmUpExchanges; ++i)
@@ -119,7 +119,7 @@ void TestSoak::exchanges()
     qInfo("%d exchanges in %.1f s (%.1f ms each); %s", exchanges, double(elapsed) / 1000,
           double(elapsed) / exchanges, qPrintable(figures::Change(before, after)));
     RIG_CHECKED(CompareHeld(after, before, "after the exchanges", MaxGrowthKiB));
-    QVERIFY(w.DeviceFound && w.Link->PortIsOpen());
+    QVERIFY(w.State().deviceFound && w.State().portIsOpen);
 }
 
 void TestSoak::openCloseCycles()

@@ -36,14 +36,16 @@ constexpr int WatchNoticesMs = 2000 + 510;
 // Waits for the watch to notice the loss and tells how long it took.
 void WaitForWatchToClose(TfrmMain &w, const QElapsedTimer &sinceLoss, qint64 &elapsed)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!w.Link->PortIsOpen(), 2 * WatchNoticesMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.State().portIsOpen, 2 * WatchNoticesMs);
     elapsed = sinceLoss.elapsed();
-    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
-    QCOMPARE(w.shpLight->BrushColor(), QColor(128, 128, 128));
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
-    QVERIFY(!w.PortOpened && !w.DeviceFound);
-    QVERIFY(w.cbxComm->isEnabled() && w.btnOpen->isEnabled());
-    QVERIFY(!w.p2->isEnabled() && !w.btnRead->isEnabled());
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
+    QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), QColor(128, 128, 128));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
+    QVERIFY(!w.State().portOpened && !w.State().deviceFound);
+    QVERIFY(Control<QComboBox>(w, "cbxComm")->isEnabled() &&
+            Control<QPushButton>(w, "btnOpen")->isEnabled());
+    QVERIFY(!Control<QWidget>(w, "p2")->isEnabled() &&
+            !Control<QPushButton>(w, "btnRead")->isEnabled());
 }
 
 // While nothing is plugged in, OPEN finds no port; once a module is back, OPEN works again.
@@ -51,8 +53,8 @@ void ReplugAndOpen(ToolRig &rig)
 {
     TfrmMain &w = rig.window();
     rig.ClickOpen();
-    QCOMPARE(w.btnOpen->text(), QString("OPEN"));
-    QCOMPARE(w.lblStatus->text(), QString("Device Not Found!"));
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
 
     rig.Plug();
     RIG_CHECKED(rig.Connect(ChannelC));
@@ -103,15 +105,15 @@ void TestUnplug::unplugWhileIdle()
     QVERIFY2(cpuUntilNoticed < 0.5 * double(noticed) / 1000.0,
              qPrintable(QString::number(cpuUntilNoticed)));
     // What was last shown stays on screen.
-    QCOMPARE(w.EdtModel->text(), QString("NM450"));
-    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(ChannelA));
+    QCOMPARE(Control<QLineEdit>(w, "EdtModel")->text(), QString("NM450"));
+    QCOMPARE(Control<FrequencyEdit>(w, "MEdChannel1")->EditText(), QByteArray(ChannelA));
     QCOMPARE(rig.messages, QStringList());
     QCOMPARE(rig.errors, QStringList());
 
     RIG_CHECKED(ReplugAndOpen(rig));
     RIG_CHECKED(CompareHeld(Held::Now(), connected, "connected to the new module"));
     rig.ClickOpen(); // CLOSE
-    QVERIFY(!w.Link->PortIsOpen());
+    QVERIFY(!w.State().portIsOpen);
     CompareHeld(Held::Now(), idle, "closed again");
     qInfo("unplugged while idle: port closed by the watch after %lld ms, %.3f s CPU meanwhile; "
           "%d descriptors and %d threads idle, %d and %d connected",
@@ -131,15 +133,15 @@ void TestUnplug::unplugWhileReadWaits()
     QElapsedTimer sinceLoss;
     bool readWaiting = false;
     QTimer::singleShot(100, &w, [&] {
-        readWaiting = w.Link->Busy() && !w.btnRead->isEnabled();
+        readWaiting = w.State().linkBusy && !Control<QPushButton>(w, "btnRead")->isEnabled();
         sinceLoss.start();
         rig.Unplug();
     });
-    rig.Click(w.btnRead);
+    rig.Click(Control<QPushButton>(w, "btnRead"));
     QVERIFY(readWaiting);
     QCOMPARE(rig.messages, QStringList{"Operation failed!"});
     QCOMPARE(rig.errors, QStringList());
-    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(ChannelA));
+    QCOMPARE(Control<FrequencyEdit>(w, "MEdChannel1")->EditText(), QByteArray(ChannelA));
 
     qint64 noticed = 0;
     RIG_CHECKED(WaitForWatchToClose(w, sinceLoss, noticed));

@@ -74,8 +74,8 @@ void ToolRig::Plug(nmct::modsim::Options options)
 
 void ToolRig::ClickOpen()
 {
-    frmMain->cbxComm->setCurrentIndex(PortIndex);
-    Click(frmMain->btnOpen);
+    Control<QComboBox>(*frmMain, "cbxComm")->setCurrentIndex(PortIndex);
+    Click(Control<QPushButton>(*frmMain, "btnOpen"));
 }
 
 void ToolRig::Connect(const char *channel1)
@@ -83,11 +83,11 @@ void ToolRig::Connect(const char *channel1)
     simulator->SetRecord(RecordWith(channel1));
     ClickOpen();
     TfrmMain &w = *frmMain;
-    QCOMPARE(w.lblStatus->text(), QString("Device Found!"));
-    QCOMPARE(w.btnOpen->text(), QString("CLOSE"));
-    QCOMPARE(w.shpLight->BrushColor(), QColor(0, 128, 0));
-    QVERIFY(w.Link->PortIsOpen() && w.Timer1->isActive());
-    QCOMPARE(w.MEdChannel[0]->EditText(), QByteArray(channel1));
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("CLOSE"));
+    QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), QColor(0, 128, 0));
+    QVERIFY(w.State().portIsOpen && Control<QTimer>(w, "Timer1")->isActive());
+    QCOMPARE(Control<FrequencyEdit>(w, "MEdChannel1")->EditText(), QByteArray(channel1));
 }
 
 void ToolRig::Click(QWidget *button)

@@ -8,6 +8,7 @@
 
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"
+#include "tests/support/Controls.h"
 #include "tools/modsim/ModuleSimulator.h"
 
 #include <QApplication>
