@@ -1,6 +1,10 @@
 #pragma once
 // The main window: the tool's only working window.
 //
+// Names: the window keeps the names its behaviour was first described with (T type, U unit,
+// E exception; btn, cbx, Edt, MEd, shp, lbl prefixes; handler = control + event). app/NAMES.md
+// explains them; the comment beside each control below says what it shows.
+//
 // Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
 // the constructor (MainFormLayout.cpp) and go with the window. It owns the serial link `Link`
 // for its whole life: created first in FormCreate, freed in FormDestroy, which stops an open
@@ -17,7 +21,8 @@
 // Files: UMainForm.cpp holds the start, the window state and the check box pairing;
 // MainFormLayout.cpp builds the controls from their tables; MainFormParams.cpp shows a
 // parameter record and assembles the set command; MainFormOperations.cpp holds the operations
-// that talk to the module; PortAdvice.cpp words why a port could not be opened.
+// that talk to the module; MainFormFiles.cpp saves and loads parameter files; PortAdvice.cpp
+// words why a port could not be opened.
 
 #include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
@@ -153,55 +158,55 @@ private:
     BevelPanel *p3 = nullptr;     // sub-audio, squelch, volume
     BevelPanel *Panel6 = nullptr; // status bar
 
-    QLabel *Image1 = nullptr; // the vendor's logo
-    QLabel *Image4 = nullptr; // "TX Channel" heading
-    QLabel *Image2 = nullptr; // "RX Channel" heading
-    QLabel *Label42 = nullptr;
-    QLabel *Label43 = nullptr;
+    QLabel *Image1 = nullptr;      // the vendor's logo
+    QLabel *Image4 = nullptr;      // "TX Channel" heading
+    QLabel *Image2 = nullptr;      // "RX Channel" heading
+    QLabel *Label42 = nullptr;     // the vendor's name in Chinese
+    QLabel *Label43 = nullptr;     // the vendor's name in English
     ClickLabel *Label14 = nullptr; // the vendor's web address
-    QLabel *Label21 = nullptr;
-    QLabel *Label22 = nullptr;     // hidden
+    QLabel *Label21 = nullptr;     // the vendor's telephone number
+    QLabel *Label22 = nullptr;     // hidden: the web-store caption
     ClickLabel *Label23 = nullptr; // hidden: the web-store address
     QPushButton *btnSet = nullptr;
     QPushButton *btnRead = nullptr;
     QPushButton *btnDefault = nullptr;
     QPushButton *btnHelp = nullptr; // hidden
-    QTimer *Timer1 = nullptr;
+    QTimer *Timer1 = nullptr;       // the presence watch: identifies every 2 s while connected
 
     // In p1.
-    QLabel *Label3 = nullptr;
+    QLabel *Label3 = nullptr; // "Model"
     QLineEdit *EdtModel = nullptr;
-    QLabel *Label5 = nullptr;
+    QLabel *Label5 = nullptr; // "Version"
     QLineEdit *EdtVer = nullptr;
 
     // In Panel2.
     PortComboBox *cbxComm = nullptr;
     QPushButton *btnOpen = nullptr;
-    CircleShape *Shape1 = nullptr;
-    CircleShape *shpLight = nullptr;
+    CircleShape *Shape1 = nullptr;   // the silver rim around the light
+    CircleShape *shpLight = nullptr; // the connection light: green while the port is open
 
     // In p2 and P4; index 0 is channel 1.
     std::array<FrequencyEdit *, ChannelCount> MEdChannel{};  // transmit
     std::array<FrequencyEdit *, ChannelCount> MEDRChannel{}; // receive
 
     // In p3.
-    QCheckBox *CheckBox1 = nullptr; // TX CTCS
-    QCheckBox *CheckBox2 = nullptr; // TX CDCS
-    QCheckBox *CheckBox3 = nullptr; // RX CTCS
-    QCheckBox *CheckBox4 = nullptr; // RX CDCS
-    CompletingComboBox *CbxTxCT = nullptr;
-    CompletingComboBox *CbxTxCD = nullptr;
-    CompletingComboBox *CbxRxCT = nullptr;
-    CompletingComboBox *CbxRxCD = nullptr;
-    CompletingComboBox *CbxSQ = nullptr;
-    QPushButton *VolSet = nullptr; // below the panel's visible area, reached with Tab
-    CompletingComboBox *CbxVol = nullptr;
-    QLabel *Label39 = nullptr;
-    QLabel *Label40 = nullptr;
-    QLabel *Label41 = nullptr;
+    QCheckBox *CheckBox1 = nullptr;        // TX CTCS
+    QCheckBox *CheckBox2 = nullptr;        // TX CDCS
+    QCheckBox *CheckBox3 = nullptr;        // RX CTCS
+    QCheckBox *CheckBox4 = nullptr;        // RX CDCS
+    CompletingComboBox *CbxTxCT = nullptr; // transmit CTCSS tone
+    CompletingComboBox *CbxTxCD = nullptr; // transmit CDCSS code
+    CompletingComboBox *CbxRxCT = nullptr; // receive CTCSS tone
+    CompletingComboBox *CbxRxCD = nullptr; // receive CDCSS code
+    CompletingComboBox *CbxSQ = nullptr;   // squelch level
+    QPushButton *VolSet = nullptr; // "Set Vol ", below the panel's visible area, reached with Tab
+    CompletingComboBox *CbxVol = nullptr; // volume, 0 to 4, beside VolSet
+    QLabel *Label39 = nullptr;            // dashed line under the transmit tones
+    QLabel *Label40 = nullptr;            // dashed line under the receive tones
+    QLabel *Label41 = nullptr;            // "S  Q", the squelch caption
 
     // In Panel6.
-    QLabel *lblStatus = nullptr;
+    QLabel *lblStatus = nullptr; // "Device Found!" or "Device Not Found!"
 
     // ---- Handlers, connected through RunGuarded --------------------------------------------
     // Each box of a pair switches its partner to the opposite state.
