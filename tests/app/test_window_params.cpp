@@ -6,6 +6,7 @@
 #include "app/PortAdvice.h"
 
 #include "protocol/ParamRecord.h"
+#include "tests/support/KnownRecords.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
@@ -24,14 +25,8 @@ using namespace std::string_literals;
 
 namespace {
 
-// The set command of the start-up window, written out: 16 channels, tones 011 and 125, squelch 2.
-const std::string DefaultSetCommand =
-    "AAFA3"
-    "450.1250,450.1250,451.1250,451.1250,452.1250,452.1250,453.1250,453.1250,"
-    "454.1250,454.1250,455.1250,455.1250,456.1250,456.1250,457.1250,457.1250,"
-    "458.1250,458.1250,459.1250,459.1250,455.0250,455.0250,455.1250,455.1250,"
-    "455.2250,455.2250,455.3250,455.3250,455.4250,455.4250,455.5250,455.5250,"
-    "011,125,2\\r\\n";
+// The set command of the start-up window.
+using known::DefaultSetCommand;
 
 constexpr std::size_t FrequencyPartEnd = 5 + 16 * 18; // where the tone codes start
 

@@ -28,9 +28,6 @@ inline const std::string FactoryRecord = "AA" + FactoryChannels + "011,125,2";
 // printable characters.
 inline const std::string DefaultSetCommand = "AAFA3" + FactoryChannels + "011,125,2\\r\\n";
 
-// Where the channels end in a set command and the tone codes start.
-inline constexpr std::size_t SetCommandTonesPos = 5 + 16 * 18;
-
 // `channels` (as FactoryChannels) with channel 1's transmit frequency replaced.
 inline std::string WithChannel1Tx(const std::string &channels, const std::string &frequency)
 {
