@@ -386,9 +386,9 @@ void TestWindowLayout::hiddenControlsNeverAppear()
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     window_->EnableEditing(true);
-    for (QWidget *control : {static_cast<QWidget *>(Control<QLabel>(*window_, "Label22")),
-                             static_cast<QWidget *>(Control<QLabel>(*window_, "Label23")),
-                             static_cast<QWidget *>(Control<QPushButton>(*window_, "btnHelp"))}) {
+    for (QWidget *control :
+         {Control<QWidget>(*window_, "Label22"), Control<QWidget>(*window_, "Label23"),
+          Control<QWidget>(*window_, "btnHelp")}) {
         QVERIFY(!control->isVisible());
         QVERIFY(!window_->rect().intersects(control->geometry()));
     }
@@ -534,13 +534,11 @@ void TestWindowLayout::startUpState()
     QCOMPARE(Control<QComboBox>(*window_, "CbxVol")->currentIndex(), 2);
 
     // Every editing group and each control directly inside it is disabled in its own right.
-    for (QWidget *group : {static_cast<QWidget *>(Control<QWidget>(*window_, "p1")),
-                           static_cast<QWidget *>(Control<QWidget>(*window_, "p2")),
-                           static_cast<QWidget *>(Control<QWidget>(*window_, "p3")),
-                           static_cast<QWidget *>(Control<QWidget>(*window_, "P4")),
-                           static_cast<QWidget *>(Control<QPushButton>(*window_, "btnSet")),
-                           static_cast<QWidget *>(Control<QPushButton>(*window_, "btnRead")),
-                           static_cast<QWidget *>(Control<QPushButton>(*window_, "btnDefault"))}) {
+    for (QWidget *group :
+         {Control<QWidget>(*window_, "p1"), Control<QWidget>(*window_, "p2"),
+          Control<QWidget>(*window_, "p3"), Control<QWidget>(*window_, "P4"),
+          Control<QWidget>(*window_, "btnSet"), Control<QWidget>(*window_, "btnRead"),
+          Control<QWidget>(*window_, "btnDefault")}) {
         QVERIFY(group->testAttribute(Qt::WA_ForceDisabled));
         for (QWidget *child : group->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
             QVERIFY2(child->testAttribute(Qt::WA_ForceDisabled), qPrintable(child->objectName()));
@@ -582,14 +580,10 @@ void TestWindowLayout::enableEditingAndSetNotFound()
 {
     window_->EnableEditing(true);
     for (QWidget *control :
-         {static_cast<QWidget *>(Control<QLineEdit>(*window_, "EdtVer")),
-          static_cast<QWidget *>(Control<FrequencyEdit>(*window_, "MEdChannel16")),
-          static_cast<QWidget *>(Control<FrequencyEdit>(*window_, "MEDRChannel1")),
-          static_cast<QWidget *>(Control<QPushButton>(*window_, "VolSet")),
-          static_cast<QWidget *>(Control<QComboBox>(*window_, "CbxVol")),
-          static_cast<QWidget *>(Control<QCheckBox>(*window_, "CheckBox4")),
-          static_cast<QWidget *>(Control<QPushButton>(*window_, "btnSet")),
-          static_cast<QWidget *>(Control<QPushButton>(*window_, "btnDefault"))})
+         {Control<QWidget>(*window_, "EdtVer"), Control<QWidget>(*window_, "MEdChannel16"),
+          Control<QWidget>(*window_, "MEDRChannel1"), Control<QWidget>(*window_, "VolSet"),
+          Control<QWidget>(*window_, "CbxVol"), Control<QWidget>(*window_, "CheckBox4"),
+          Control<QWidget>(*window_, "btnSet"), Control<QWidget>(*window_, "btnDefault")})
         QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
 
     // OPEN on a port that leads nowhere ends in the not-found state.

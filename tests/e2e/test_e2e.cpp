@@ -296,16 +296,13 @@ void TestEndToEnd::volumeThroughKeyboard()
     // The button and its selector lie below the panel's visible area: reach them with Tab.
     Control<QComboBox>(w, "CbxRxCD")->setFocus();
     QTest::keyClick(Control<QComboBox>(w, "CbxRxCD"), Qt::Key_Tab);
-    QTRY_COMPARE(QApplication::focusWidget(),
-                 static_cast<QWidget *>(Control<QPushButton>(w, "VolSet")));
+    QTRY_COMPARE(QApplication::focusWidget(), Control<QWidget>(w, "VolSet"));
     QTest::keyClick(Control<QPushButton>(w, "VolSet"), Qt::Key_Tab);
-    QTRY_COMPARE(QApplication::focusWidget(),
-                 static_cast<QWidget *>(Control<QComboBox>(w, "CbxVol")));
+    QTRY_COMPARE(QApplication::focusWidget(), Control<QWidget>(w, "CbxVol"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_4);
     QCOMPARE(Control<QComboBox>(w, "CbxVol")->currentText(), QString("4"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    QTRY_COMPARE(QApplication::focusWidget(),
-                 static_cast<QWidget *>(Control<QPushButton>(w, "VolSet")));
+    QTRY_COMPARE(QApplication::focusWidget(), Control<QWidget>(w, "VolSet"));
     QTest::keyClick(Control<QPushButton>(w, "VolSet"), Qt::Key_Space);
 
     QTRY_COMPARE(tool.Wire(), (std::vector<std::string>{"AAFA44"}));
