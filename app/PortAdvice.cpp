@@ -1,8 +1,5 @@
 #include "app/PortAdvice.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 namespace {
 // The hints name Linux's devices, groups and commands; on Windows the ports are the system's.
 #ifdef Q_OS_WIN
@@ -15,9 +12,8 @@ constexpr bool LinuxHints = true;
 QStringList PresentSerialAdapters(const QString &folder)
 {
     QStringList adapters;
-    const QFileInfoList links = QDir(folder).entryInfoList(QDir::System | QDir::Files, QDir::Name);
-    for (const QFileInfo &link : links)
-        adapters << link.fileName() + QStringLiteral(" -> ") + link.canonicalFilePath();
+    for (const port::SerialAdapter &adapter : port::ListSerialAdapters(folder.toStdString()))
+        adapters << QString::fromStdString(adapter.name + " -> " + adapter.device);
     return adapters;
 }
 

@@ -8,9 +8,8 @@
 #include <QString>
 #include <QStringList>
 
-// The serial adapters plugged in, as "<name in folder> -> <device>", from the links that udev
-// keeps in /dev/serial/by-id.
-QStringList PresentSerialAdapters(const QString &folder = QStringLiteral("/dev/serial/by-id"));
+// The serial adapters plugged in, as "<name> -> <device>" (port::ListSerialAdapters).
+QStringList PresentSerialAdapters(const QString &folder = QString());
 
 // The COM name, the device it led to, the system's reason and, for the usual cases, what to
 // do; `adapters` as PresentSerialAdapters gives them.

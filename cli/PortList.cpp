@@ -4,6 +4,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "serial/platform/Port.h"
 
@@ -14,7 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int HighestComNumber = 255;
-const char *const AdapterFolder = "/dev/serial/by-id";
 
 std::string Canonical(const std::string &path)
 {
@@ -47,18 +47,15 @@ void ListPorts(std::ostream &out)
     if (!any)
         out << "  (none)\n";
 
-    out << "Serial adapters (" << AdapterFolder << "):\n";
-    any = false;
-    std::error_code error;
-    for (const fs::directory_entry &entry : fs::directory_iterator(AdapterFolder, error)) {
-        const std::string device = Canonical(entry.path().string());
-        any = true;
-        out << "  " << entry.path().filename().string() << " -> " << device;
-        if (const auto com = comForDevice.find(device); com != comForDevice.end())
+    out << "Serial adapters (/dev/serial/by-id):\n";
+    const std::vector<port::SerialAdapter> adapters = port::ListSerialAdapters();
+    for (const port::SerialAdapter &adapter : adapters) {
+        out << "  " << adapter.name << " -> " << adapter.device;
+        if (const auto com = comForDevice.find(adapter.device); com != comForDevice.end())
             out << " (" << com->second << ")";
         out << "\n";
     }
-    if (!any)
+    if (adapters.empty())
         out << "  (none)\n";
 }
 

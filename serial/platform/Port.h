@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace port {
 
@@ -222,6 +223,16 @@ DeviceResolver SetDeviceResolver(DeviceResolver resolver);
 std::string ResolveDevice(const std::string &name);
 // The platform's own mapping, which ResolveDevice uses when no resolver is set.
 std::string PlatformDeviceName(const std::string &name);
+
+// A serial adapter by the name the system gives its identity, and the device it is now.
+struct SerialAdapter
+{
+    std::string name;
+    std::string device; // empty when the link leads nowhere
+};
+// The adapters attached, sorted by name: on Linux the links udev keeps in /dev/serial/by-id
+// (`folder` stands in for it in tests); none where the platform keeps no such list.
+std::vector<SerialAdapter> ListSerialAdapters(const std::string &folder = {});
 
 // Why an open failed, in the system's terms, for a caller to show beside its own message.
 enum class OpenFailureKind

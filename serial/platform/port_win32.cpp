@@ -332,6 +332,12 @@ std::string PlatformDeviceName(const std::string &name)
     return name;
 }
 
+// Device Manager, not a folder, lists the adapters here.
+std::vector<SerialAdapter> ListSerialAdapters(const std::string &)
+{
+    return {};
+}
+
 namespace {
 
 OpenFailureKind KindOf(DWORD error)

@@ -1,8 +1,10 @@
 // Device names and the exclusive open.
 #include "serial/platform/posix/Names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -38,6 +40,24 @@ std::string DefaultDeviceName(const std::string &name, const std::string &device
 std::string PlatformDeviceName(const std::string &name)
 {
     return posix::DefaultDeviceName(name, "/dev");
+}
+
+std::vector<SerialAdapter> ListSerialAdapters(const std::string &folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<SerialAdapter> adapters;
+    std::error_code error;
+    for (const fs::directory_entry &entry :
+         fs::directory_iterator(folder.empty() ? "/dev/serial/by-id" : folder, error)) {
+        std::error_code ignored;
+        if (entry.is_directory(ignored))
+            continue;
+        const fs::path device = fs::canonical(entry.path(), ignored);
+        adapters.push_back({entry.path().filename().string(), ignored ? "" : device.string()});
+    }
+    std::sort(adapters.begin(), adapters.end(),
+              [](const SerialAdapter &a, const SerialAdapter &b) { return a.name < b.name; });
+    return adapters;
 }
 
 namespace {
