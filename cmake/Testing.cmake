@@ -1,8 +1,10 @@
-# nmct_add_test(<name> SOURCES <files...> [LIBS <targets...>] [NOQT] [THREADED] [TIMEOUT <s>])
+# nmct_add_test(<name> SOURCES <files...> [LIBS <targets...>] [NOQT] [THREADED] [LONG]
+#               [TIMEOUT <s>])
 #
 # One test executable registered with CTest. Qt tests link Qt Test and run on the offscreen
 # platform. THREADED tests also join the `threaded_tests` target that the ThreadSanitizer build
-# compiles, and carry the CTest label `threads`.
+# compiles, and carry the CTest label `threads`. LONG tests (whole-tool runs that take minutes)
+# carry the label `long`, so `ctest -LE long` runs the quick tables alone.
 #
 # A failing test fails fast: TIMEOUT is a few times the test's run time in a plain build
 # (default 30 s, for tests that take well under a second), three times that under the
@@ -12,7 +14,7 @@ if(NOT TARGET threaded_tests)
 endif()
 
 function(nmct_add_test name)
-    cmake_parse_arguments(T "NOQT;THREADED" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "NOQT;THREADED;LONG" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS})
     if(NOT T_NOQT)
@@ -30,5 +32,8 @@ function(nmct_add_test name)
     if(T_THREADED)
         set_property(TEST ${name} APPEND PROPERTY LABELS threads)
         add_dependencies(threaded_tests ${name})
+    endif()
+    if(T_LONG)
+        set_property(TEST ${name} APPEND PROPERTY LABELS long)
     endif()
 endfunction()
