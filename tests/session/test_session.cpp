@@ -5,8 +5,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "protocol/ParamFile.h"
 #include "link/UComm.h"
+#include "protocol/ParamFile.h"
+#include "session/ConnectionState.h"
 #include "session/ModuleSession.h"
 #include "tools/modsim/ModuleSimulator.h"
 
@@ -49,6 +50,8 @@ private slots:
     void step();
     void busyRefusesAtOnce();
     void openNamesThePort();
+    void connection_data();
+    void connection();
 };
 
 void TestSession::step_data()
@@ -154,6 +157,130 @@ void TestSession::openNamesThePort()
     // A closed port sends nothing, so nothing answers.
     QCOMPARE(session.Identify().result, StepResult::NoReply);
     QCOMPARE(module.ReceivedCommands().size(), std::size_t(1));
+}
+
+void TestSession::connection_data()
+{
+    // Events as a front end forwards them, in order: open / open-fails, answers / silent (OPEN's
+    // identify), ident+ / ident- (any other identify), close / close-busy (CLOSE clicked), closed
+    // (the port was closed), tick (whether a watch tick identifies), begin / end (an operation),
+    // take (a deferred CLOSE from the event loop), window-close.
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<QString>("answers"); // what the events that decide something answered
+    QTest::addColumn<QString>("state");   // opened found watching pending closing, as they hold
+
+    QTest::newRow("open, module answers") << "open answers"
+                                          << ""
+                                          << "opened found watching";
+    QTest::newRow("open, no module") << "open silent"
+                                     << ""
+                                     << "opened";
+    QTest::newRow("open fails") << "open-fails"
+                                << ""
+                                << "";
+    QTest::newRow("close, module found") << "open answers close closed ident-"
+                                         << "NowAndLose"
+                                         << "";
+    QTest::newRow("close, no module") << "open silent close closed"
+                                      << "Now"
+                                      << "";
+    QTest::newRow("watch ticks while connected") << "open answers tick"
+                                                 << "identify"
+                                                 << "opened found watching";
+    QTest::newRow("watch finds the module gone") << "open answers ident- closed tick"
+                                                 << "lost skip"
+                                                 << "watching";
+    QTest::newRow("watch finds it still there") << "open answers ident+"
+                                                << ""
+                                                << "opened found watching";
+    // The watch is stopped only by CLOSE: after a loss it goes on over the next OPEN.
+    QTest::newRow("after a loss the watch goes on")
+        << "open answers ident- closed open silent ident+"
+        << "lost"
+        << "opened found watching";
+    QTest::newRow("tick during an exchange") << "open answers begin tick end"
+                                             << "skip Nothing"
+                                             << "opened found watching";
+    QTest::newRow("close during an exchange waits for it")
+        << "open answers begin close-busy end take close closed ident-"
+        << "Later CarryOutClose true NowAndLose"
+        << "";
+    QTest::newRow("close during an exchange, the watch closed first")
+        << "open answers begin close-busy ident- closed end take"
+        << "Later lost CarryOutClose false"
+        << "watching";
+    QTest::newRow("close during nested operations") << "open answers begin begin close-busy end end"
+                                                    << "Later Nothing CarryOutClose"
+                                                    << "opened found watching pending";
+    QTest::newRow("window closed during an operation") << "open answers begin window-close end"
+                                                       << "true Quit"
+                                                       << "opened found closing";
+    QTest::newRow("window closed during OPEN's identify") << "open begin window-close answers end"
+                                                          << "true Quit"
+                                                          << "opened found closing";
+    QTest::newRow("window closed while idle") << "open answers window-close"
+                                              << "false"
+                                              << "opened found watching";
+}
+
+void TestSession::connection()
+{
+    QFETCH(QString, events);
+    QFETCH(QString, answers);
+    QFETCH(QString, state);
+
+    ConnectionState connection;
+    QStringList said;
+    const auto yes = [](bool value) {
+        return value ? QStringLiteral("true") : QStringLiteral("false");
+    };
+    for (const QString &event : events.split(' ')) {
+        if (event == "open")
+            connection.OpenSucceeded();
+        else if (event == "open-fails")
+            connection.OpenFailed();
+        else if (event == "answers" || event == "silent")
+            connection.OpenIdentified(event == "answers");
+        else if (event == "ident+" || event == "ident-") {
+            if (connection.Identified(event == "ident+"))
+                said << "lost";
+        } else if (event == "close" || event == "close-busy") {
+            const ConnectionState::Close close = connection.CloseClicked(event == "close-busy");
+            said << (close == ConnectionState::Close::Later ? "Later"
+                     : close == ConnectionState::Close::Now ? "Now"
+                                                            : "NowAndLose");
+        } else if (event == "closed")
+            connection.PortClosed();
+        else if (event == "tick")
+            said << (ConnectionState::TickIdentifies(connection.PortOpened(),
+                                                     connection.OperationRunning())
+                         ? "identify"
+                         : "skip");
+        else if (event == "begin")
+            connection.OperationBegins();
+        else if (event == "end") {
+            const ConnectionState::AfterOperation after = connection.OperationEnds();
+            said << (after == ConnectionState::AfterOperation::Quit            ? "Quit"
+                     : after == ConnectionState::AfterOperation::CarryOutClose ? "CarryOutClose"
+                                                                               : "Nothing");
+        } else if (event == "take")
+            said << yes(connection.TakePendingClose());
+        else if (event == "window-close")
+            said << yes(connection.WindowClosed());
+        else
+            QFAIL(qPrintable("unknown event " + event));
+    }
+    QCOMPARE(said.join(' '), answers);
+    QStringList holds;
+    const std::pair<bool, const char *> flags[] = {
+        {connection.PortOpened(), "opened"}, {connection.DeviceFound(), "found"},
+        {connection.Watching(), "watching"}, {connection.ClosePending(), "pending"},
+        {connection.Closing(), "closing"},
+    };
+    for (const auto &[on, name] : flags)
+        if (on)
+            holds << name;
+    QCOMPARE(holds.join(' '), state);
 }
 
 QTEST_MAIN(TestSession)
