@@ -10,12 +10,10 @@
 #include "app/UMainForm.h"
 
 #include "app/FormColors.h"
-#include "app/PortAdvice.h"
 #include "widgets/FormControls.h"
 
-#include "link/UComm.h"
-#include "serial/Comm.h"
 #include "session/ModuleSession.h"
+#include "session/PortAdvice.h"
 #include "widgets/CircleShape.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
@@ -116,7 +114,7 @@ void TfrmMain::btnOpenClick()
         DisconnectPort();
     Panel6->setToolTip(QString());
     const int portNumber = cbxComm->currentIndex() + 1;
-    if (!session->OpenPort(portNumber)) {
+    if (!session->OpenPort("COM" + std::to_string(portNumber))) {
         SetNotFound();
         ShowOpenFailure();
         return;
@@ -142,8 +140,8 @@ void TfrmMain::btnOpenClick()
 void TfrmMain::ShowOpenFailure()
 {
     // Where a user finds it without a new control: the status line's tooltip, and the terminal.
-    const QString advice = OpenFailureAdvice(cbxComm->currentText(), Link->Comm().LastOpenFailure(),
-                                             PresentSerialAdapters());
+    const QString advice = QString::fromStdString(OpenFailureAdvice(
+        cbxComm->currentText().toStdString(), session->LastOpenFailure(), PresentSerialAdapters()));
     Panel6->setToolTip(advice);
     std::fprintf(stderr, "%s\n", advice.toLocal8Bit().constData());
 }

@@ -5,8 +5,6 @@
 #include "desktop/HelpDocument.h"
 #include "desktop/WebLink.h"
 #include "dialogs/UMsg.h"
-#include "link/UComm.h"
-#include "serial/Comm.h"
 #include "session/ModuleSession.h"
 #include "widgets/ErrorBox.h"
 
@@ -38,9 +36,8 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::FormCreate()
 {
-    Link = std::make_unique<TKVComm>();
-    session = std::make_unique<ModuleSession>(*Link);
-    Link->Comm().SetOnHandlerError([](const std::exception &error) { ShowErrorBox(error.what()); });
+    session = std::make_unique<ModuleSession>();
+    session->SetOnHandlerError([](const std::exception &error) { ShowErrorBox(error.what()); });
     LoadDefaults();
     EnableEditing(false);
 }
@@ -48,7 +45,6 @@ void TfrmMain::FormCreate()
 void TfrmMain::FormDestroy()
 {
     session.reset();
-    Link.reset();
 }
 
 TfrmMain::Status TfrmMain::State() const
@@ -58,7 +54,7 @@ TfrmMain::Status TfrmMain::State() const
 
 TKVComm &TfrmMain::SerialLink()
 {
-    return *Link;
+    return session->Link();
 }
 
 void TfrmMain::EnableGroup(QWidget *control, bool state)

@@ -21,8 +21,8 @@
 // Files: UMainForm.cpp holds the start, the window state and the check box pairing;
 // MainFormLayout.cpp builds the controls from their tables; MainFormParams.cpp shows a
 // parameter record and assembles the set command; MainFormOperations.cpp holds the operations
-// that talk to the module; MainFormFiles.cpp saves and loads parameter files; PortAdvice.cpp
-// words why a port could not be opened.
+// that talk to the module; MainFormFiles.cpp saves and loads parameter files. Why a port could
+// not be opened is worded by the session (session/PortAdvice.h), for the command line too.
 
 #include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
@@ -121,11 +121,11 @@ protected:
 
 private:
     // ---- Window state -------------------------------------------------------------------
-    std::unique_ptr<TKVComm> Link; // the request/response link to the module
-    bool DeviceFound = false;      // the last identify exchange got a reply
-    bool PortOpened = false;       // opened with OPEN and not closed since
+    bool DeviceFound = false; // the last identify exchange got a reply
+    bool PortOpened = false;  // opened with OPEN and not closed since
 
-    // The steps of working with the module, over Link; made after Link and freed before it.
+    // The one door to the module: it owns the link (reached as session->Link()) and keeps the
+    // connection's state.
     std::unique_ptr<ModuleSession> session;
 
     void SetNotFound();

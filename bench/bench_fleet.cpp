@@ -86,8 +86,7 @@ bool WriteWithSession(const std::string &file, const std::string &port)
     std::ifstream in(file);
     const SettingsResult loaded =
         ReadParamFile(std::string(std::istreambuf_iterator<char>(in), {}));
-    TKVComm link;
-    ModuleSession session(link);
+    ModuleSession session;
     if (!loaded.Ok() || session.Open(port).result != StepResult::Ok ||
         session.Set(SetValuesFromSettings(loaded.settings)) != StepResult::Ok)
         return false;

@@ -201,7 +201,7 @@ public:
         const IdentifyResult found = session.Open(port);
         if (found.result == StepResult::NoPort)
             throw Failure(NoModule, Where() + ": no module: the port cannot be opened: " +
-                                        OpenFailureText(link.Comm().LastOpenFailure()));
+                                        OpenFailureText(session.LastOpenFailure()));
         if (found.result != StepResult::Ok)
             throw Failure(NoModule, Where() + ": no module: " + Describe(found.result));
         return found.identity;
@@ -246,8 +246,7 @@ private:
 
     std::string port;
     std::ostream &out;
-    TKVComm link;
-    ModuleSession session{link};
+    ModuleSession session;
 };
 
 int Run(const Arguments &arguments, std::ostream &out)

@@ -3,6 +3,7 @@
 #include <QThread>
 
 #include "link/UComm.h"
+#include "serial/Comm.h"
 
 namespace {
 
@@ -11,59 +12,87 @@ constexpr unsigned long SettleMs = 10;
 
 } // namespace
 
-bool ModuleSession::OpenPort(int portNumber)
+ModuleSession::ModuleSession() : link(std::make_unique<TKVComm>()) {}
+
+ModuleSession::~ModuleSession() = default;
+
+void ModuleSession::SetOnHandlerError(std::function<void(const std::exception &)> handler)
 {
-    return link.OpenPort(portNumber);
+    link->Comm().SetOnHandlerError(std::move(handler));
 }
 
 bool ModuleSession::OpenPort(const std::string &portName)
 {
-    return link.OpenPort(portName);
+    return link->OpenPort(portName);
 }
 
-IdentifyResult ModuleSession::Open(const std::string &portName)
+const port::OpenFailure &ModuleSession::LastOpenFailure() const
 {
-    if (Busy())
-        return {StepResult::Busy, {}};
-    if (!OpenPort(portName))
-        return {StepResult::NoPort, {}};
+    return link->Comm().LastOpenFailure();
+}
+
+OpenResult ModuleSession::Open(const std::string &portName, const std::function<void()> &portOpen)
+{
+    OpenResult open;
+    if (Busy()) {
+        open.result = StepResult::Busy;
+        return open;
+    }
+    if (!OpenPort(portName)) {
+        connection.OpenFailed();
+        open.result = StepResult::NoPort;
+        open.failure = LastOpenFailure();
+        return open;
+    }
+    connection.OpenSucceeded();
+    if (portOpen)
+        portOpen();
     QThread::msleep(SettleMs);
-    return Identify();
+    static_cast<IdentifyResult &>(open) = AskIdentity();
+    connection.OpenIdentified(open.result == StepResult::Ok);
+    return open;
 }
 
 void ModuleSession::Close()
 {
-    link.ClosePort();
+    link->ClosePort();
+    connection.PortClosed();
 }
 
 bool ModuleSession::PortIsOpen() const
 {
-    return link.PortIsOpen();
+    return link->PortIsOpen();
 }
 
 bool ModuleSession::Busy() const
 {
-    return link.Busy();
+    return link->Busy();
 }
 
 IdentifyResult ModuleSession::Identify()
+{
+    IdentifyResult identify = AskIdentity();
+    identify.lost = connection.Identified(identify.result == StepResult::Ok);
+    return identify;
+}
+
+IdentifyResult ModuleSession::AskIdentity()
 {
     IdentifyResult identify;
     identify.result = Exchange(std::string(Command::Identify));
     if (identify.result == StepResult::Ok) {
         std::string reply;
-        link.GetReplyText(reply);
+        link->GetReplyText(reply);
         identify.identity = SplitIdentifyReply(reply);
     }
     return identify;
 }
-
 ReadResult ModuleSession::Read()
 {
     ReadResult read;
     read.result = Exchange(std::string(Command::ReadParams));
     if (read.result == StepResult::Ok)
-        link.GetReplyRecord(read.record);
+        link->GetReplyRecord(read.record);
     return read;
 }
 
@@ -84,9 +113,9 @@ StepResult ModuleSession::SetVolume(const std::string &volumeText)
 
 StepResult ModuleSession::Exchange(const std::string &command)
 {
-    if (link.Busy())
+    if (link->Busy())
         return StepResult::Busy;
-    return link.SendCommand(command) ? StepResult::Ok : StepResult::NoReply;
+    return link->SendCommand(command) ? StepResult::Ok : StepResult::NoReply;
 }
 
 StepResult ModuleSession::ExchangeExpectingOk(const std::string &command)
@@ -95,7 +124,7 @@ StepResult ModuleSession::ExchangeExpectingOk(const std::string &command)
     if (result != StepResult::Ok)
         return result;
     std::string reply;
-    link.GetReplyText(reply);
+    link->GetReplyText(reply);
     return IsOkReply(reply) ? StepResult::Ok : StepResult::Refused;
 }
 

@@ -1,17 +1,22 @@
 #pragma once
-// ModuleSession: the steps a user takes with a module — open the port and identify it, read
-// its record, set it, restore its defaults, set its volume, close — over a link it does not
-// own. The window keeps its TKVComm and the command line makes one; both call these steps and
-// then show the result their own way, so no step shows anything.
+// ModuleSession: the one door to a module. It owns the link (and through it the serial
+// component), opens a port by the name a user gives and says why it could not, does the steps
+// a user takes — identify, read the record, set it, restore the defaults, set the volume,
+// close — and keeps the connection's state (ConnectionState). The window and the command line
+// call these steps and show the results their own way, so no step shows anything.
 //
 // The link's re-entry rule holds here too: while an exchange runs (the link processes events
 // while it waits, so a click or a timer tick can call in), every step refuses at once with
 // Busy and sends nothing.
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
+#include "serial/SerialPorts.h"
+#include "session/ConnectionState.h"
 
 class TKVComm;
 
@@ -28,6 +33,12 @@ struct IdentifyResult
 {
     StepResult result = StepResult::NoReply;
     IdentifyReply identity;
+    bool lost = false; // a module that was found answers no more: its port is to be closed
+};
+
+struct OpenResult : IdentifyResult
+{
+    port::OpenFailure failure; // why, when the result is NoPort
 };
 
 struct ReadResult
@@ -40,13 +51,20 @@ struct ReadResult
 class ModuleSession
 {
 public:
-    explicit ModuleSession(TKVComm &link) : link(link) {}
+    ModuleSession();
+    ~ModuleSession();
+    ModuleSession(const ModuleSession &) = delete;
+    ModuleSession &operator=(const ModuleSession &) = delete;
 
-    // Opens the port; true only if it is open afterwards. A port already open is closed first.
-    bool OpenPort(int portNumber);
+    // Opens the port named as a user names it: "COM3", or a device path such as
+    // "/dev/ttyUSB0". True only if it is open afterwards; otherwise LastOpenFailure says why.
+    // A port already open is closed first.
     bool OpenPort(const std::string &portName);
+    const port::OpenFailure &LastOpenFailure() const;
     // OPEN as the user means it: the port, a moment for the line to settle, then identify.
-    IdentifyResult Open(const std::string &portName);
+    // `portOpen` runs as soon as the port is open, before the pause (the window shows the open
+    // port there, as the identify may take half a second).
+    OpenResult Open(const std::string &portName, const std::function<void()> &portOpen = {});
     void Close();
     bool PortIsOpen() const;
     bool Busy() const;
@@ -58,11 +76,24 @@ public:
     StepResult RestoreDefaults();
     StepResult SetVolume(const std::string &volumeText);
 
+    // Where the connection stands; the session moves it on OPEN, identify and close, the front
+    // end on its clicks and operations.
+    ConnectionState &Connection() { return connection; }
+    const ConnectionState &Connection() const { return connection; }
+
+    // Runs when a handler of the serial component's events throws (on the GUI thread).
+    void SetOnHandlerError(std::function<void(const std::exception &)> handler);
+
+    // The link, for tests and benchmarks that watch or feed its traffic.
+    TKVComm &Link() { return *link; }
+
 private:
+    IdentifyResult AskIdentity();
     StepResult Exchange(const std::string &command);
     StepResult ExchangeExpectingOk(const std::string &command);
 
-    TKVComm &link;
+    std::unique_ptr<TKVComm> link;
+    ConnectionState connection;
 };
 
 // A short phrase for messages: "the module did not answer".

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "serial/SerialPorts.h"
+
 namespace port {
 
 // A descriptor or handle the platform can wait on.
@@ -213,42 +215,6 @@ public:
 
     // Abandons whatever is pending on the record; its buffer is not touched afterwards.
     virtual void Cancel(Overlapped &record) = 0;
-};
-
-// Maps a port name ("COM7") to the device the platform opens. Replaceable, so tests can map a
-// port to a pseudo-terminal; an empty function restores the platform's own mapping. Gives the
-// previous resolver.
-using DeviceResolver = std::function<std::string(const std::string &name)>;
-DeviceResolver SetDeviceResolver(DeviceResolver resolver);
-std::string ResolveDevice(const std::string &name);
-// The platform's own mapping, which ResolveDevice uses when no resolver is set.
-std::string PlatformDeviceName(const std::string &name);
-
-// A serial adapter by the name the system gives its identity, and the device it is now.
-struct SerialAdapter
-{
-    std::string name;
-    std::string device; // empty when the link leads nowhere
-};
-// The adapters attached, sorted by name: on Linux the links udev keeps in /dev/serial/by-id
-// (`folder` stands in for it in tests); none where the platform keeps no such list.
-std::vector<SerialAdapter> ListSerialAdapters(const std::string &folder = {});
-
-// Why an open failed, in the system's terms, for a caller to show beside its own message.
-enum class OpenFailureKind
-{
-    None,
-    NoSuchDevice,
-    AccessDenied,
-    Busy, // open or locked by another program
-    NotSerialDevice,
-    Other
-};
-struct OpenFailure
-{
-    OpenFailureKind kind = OpenFailureKind::None;
-    std::string device;     // the path or name that was opened
-    std::string systemText; // the system's own words
 };
 
 // Opens "\\.\" + name exclusively. Null when the device cannot be opened; then `failure`, if

@@ -3,7 +3,6 @@
 
 #include "WindowTestSupport.h"
 
-#include "app/PortAdvice.h"
 
 #include "protocol/ParamRecord.h"
 #include "tests/support/KnownRecords.h"
@@ -163,8 +162,6 @@ private slots:
     void parameterFiles_data();
     void parameterFiles();
 
-    void openFailureAdvice_data();
-    void openFailureAdvice();
 
 private:
     std::unique_ptr<TfrmMain> window_;
@@ -594,51 +591,6 @@ void TestWindowParams::parameterFiles()
     const QString expected = QString(error).replace(QStringLiteral("<file>"), file);
     QVERIFY2(boxes[0].startsWith(expected), qPrintable(boxes[0]));
     QCOMPARE(window_->BuildSetCommand(), before);
-}
-
-void TestWindowParams::openFailureAdvice_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("systemText");
-    QTest::addColumn<bool>("adapterPlugged");
-    QTest::addColumn<QString>("advice"); // <adapter> stands for the plugged adapter's device
-
-    QTest::newRow("access denied")
-        << int(port::OpenFailureKind::AccessDenied) << "/dev/ttyUSB0"
-        << "Permission denied" << false
-        << "COM3 (/dev/ttyUSB0) could not be opened: Permission denied.\nYou may not use the "
-           "device. Join the group dialout (sudo usermod -aG dialout \"$USER\") and log in again.";
-    QTest::newRow("no such device, an adapter plugged in")
-        << int(port::OpenFailureKind::NoSuchDevice) << "/dev/ttyS2"
-        << "No such file or directory" << true
-        << "COM3 (/dev/ttyS2) could not be opened: No such file or directory.\nThere is no such "
-           "device. Serial adapters present:\n  usb-Example_UART-if00-port0 -> <adapter>\nTo give "
-           "an adapter the name COM3: sudo ln -s /dev/ttyUSB0 /dev/COM3 (with its device), or a "
-           "udev rule; see the README, \"Serial ports on Linux\".";
-}
-
-void TestWindowParams::openFailureAdvice()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, device);
-    QFETCH(QString, systemText);
-    QFETCH(bool, adapterPlugged);
-    QFETCH(QString, advice);
-
-    // A folder laid out as udev keeps /dev/serial/by-id: one link per adapter, to its device.
-    QTemporaryDir byId;
-    QVERIFY(byId.isValid() && QDir(byId.path()).mkdir(QStringLiteral("dev")));
-    const QString adapter = byId.filePath(QStringLiteral("dev/ttyUSB0"));
-    if (adapterPlugged) {
-        QFile device(adapter);
-        QVERIFY(device.open(QIODevice::WriteOnly));
-        QVERIFY(QFile::link(adapter, byId.filePath(QStringLiteral("usb-Example_UART-if00-port0"))));
-    }
-    const port::OpenFailure failure{static_cast<port::OpenFailureKind>(kind), device.toStdString(),
-                                    systemText.toStdString()};
-    QCOMPARE(OpenFailureAdvice(QStringLiteral("COM3"), failure, PresentSerialAdapters(byId.path())),
-             QString(advice).replace(QStringLiteral("<adapter>"), adapter));
 }
 
 int RunWindowParamsTests(int argc, char **argv)

@@ -2,6 +2,8 @@
 // module's answer or silence.
 
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -9,6 +11,7 @@
 #include "protocol/ParamFile.h"
 #include "session/ConnectionState.h"
 #include "session/ModuleSession.h"
+#include "session/PortAdvice.h"
 #include "tools/modsim/ModuleSimulator.h"
 
 using nmct::modsim::Faults;
@@ -50,6 +53,8 @@ private slots:
     void step();
     void busyRefusesAtOnce();
     void openNamesThePort();
+    void openFailureAdvice_data();
+    void openFailureAdvice();
     void connection_data();
     void connection();
 };
@@ -93,8 +98,7 @@ void TestSession::step()
         module.SetRecord(changed);
     }
     module.SetFaults(faults);
-    TKVComm link;
-    ModuleSession session(link);
+    ModuleSession session;
     QVERIFY(session.OpenPort(module.SlavePath()));
 
     QString shown;
@@ -129,8 +133,7 @@ void TestSession::busyRefusesAtOnce()
     // A step asked for while another exchange waits, as a click during READ is.
     nmct::modsim::ModuleSimulator module({.pacing = false});
     module.SetFaults({.reply = ReplyFault::Late, .lateDelay = std::chrono::milliseconds(200)});
-    TKVComm link;
-    ModuleSession session(link);
+    ModuleSession session;
     QVERIFY(session.OpenPort(module.SlavePath()));
     StepResult during = StepResult::Ok;
     QTimer::singleShot(50, [&] {
@@ -145,8 +148,7 @@ void TestSession::busyRefusesAtOnce()
 void TestSession::openNamesThePort()
 {
     nmct::modsim::ModuleSimulator module({.pacing = false});
-    TKVComm link;
-    ModuleSession session(link);
+    ModuleSession session;
     QCOMPARE(session.Open(QDir::tempPath().toStdString() + "/no-such-port").result,
              StepResult::NoPort);
     const IdentifyResult found = session.Open(module.SlavePath());
@@ -281,6 +283,52 @@ void TestSession::connection()
         if (on)
             holds << name;
     QCOMPARE(holds.join(' '), state);
+}
+
+void TestSession::openFailureAdvice_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("systemText");
+    QTest::addColumn<bool>("adapterPlugged");
+    QTest::addColumn<QString>("advice"); // <adapter> stands for the plugged adapter's device
+
+    QTest::newRow("access denied")
+        << int(port::OpenFailureKind::AccessDenied) << "/dev/ttyUSB0"
+        << "Permission denied" << false
+        << "COM3 (/dev/ttyUSB0) could not be opened: Permission denied.\nYou may not use the "
+           "device. Join the group dialout (sudo usermod -aG dialout \"$USER\") and log in again.";
+    QTest::newRow("no such device, an adapter plugged in")
+        << int(port::OpenFailureKind::NoSuchDevice) << "/dev/ttyS2"
+        << "No such file or directory" << true
+        << "COM3 (/dev/ttyS2) could not be opened: No such file or directory.\nThere is no such "
+           "device. Serial adapters present:\n  usb-Example_UART-if00-port0 -> <adapter>\nTo give "
+           "an adapter the name COM3: sudo ln -s /dev/ttyUSB0 /dev/COM3 (with its device), or a "
+           "udev rule; see the README, \"Serial ports on Linux\".";
+}
+
+void TestSession::openFailureAdvice()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, device);
+    QFETCH(QString, systemText);
+    QFETCH(bool, adapterPlugged);
+    QFETCH(QString, advice);
+
+    // A folder laid out as udev keeps /dev/serial/by-id: one link per adapter, to its device.
+    QTemporaryDir byId;
+    QVERIFY(byId.isValid() && QDir(byId.path()).mkdir(QStringLiteral("dev")));
+    const QString adapter = byId.filePath(QStringLiteral("dev/ttyUSB0"));
+    if (adapterPlugged) {
+        QFile device(adapter);
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(adapter, byId.filePath(QStringLiteral("usb-Example_UART-if00-port0"))));
+    }
+    const port::OpenFailure failure{static_cast<port::OpenFailureKind>(kind), device.toStdString(),
+                                    systemText.toStdString()};
+    QCOMPARE(QString::fromStdString(OpenFailureAdvice(
+                 "COM3", failure, PresentSerialAdapters(byId.path().toStdString()))),
+             QString(advice).replace(QStringLiteral("<adapter>"), adapter));
 }
 
 QTEST_MAIN(TestSession)
