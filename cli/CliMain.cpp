@@ -10,10 +10,8 @@
 #include <sstream>
 
 #include "cli/PortList.h"
-#include "link/UComm.h"
 #include "protocol/ParamFile.h"
-#include "serial/Comm.h"
-#include "serial/platform/Port.h"
+#include "serial/SerialPorts.h"
 #include "session/ModuleSession.h"
 
 namespace cli {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform/Port.h"
+#include "serial/SerialPorts.h"
 
 namespace cli {
 
