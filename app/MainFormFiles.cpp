@@ -5,6 +5,7 @@
 #include "app/UMainForm.h"
 
 #include "protocol/ParamFile.h"
+#include "session/ModuleSession.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
 
@@ -109,7 +110,7 @@ ModuleSettings TfrmMain::ShownSettings() const
 
 void TfrmMain::SaveParamsClick()
 {
-    if (operationsRunning > 0) // a modal dialog would wait inside the exchange
+    if (session->Connection().OperationRunning()) // a modal dialog would wait inside the exchange
         return;
     const ModuleSettings settings = ShownSettings();
     const QString fileName = AskFileName(FileChoice::Save);
@@ -124,7 +125,7 @@ void TfrmMain::SaveParamsClick()
 
 void TfrmMain::LoadParamsClick()
 {
-    if (operationsRunning > 0)
+    if (session->Connection().OperationRunning())
         return;
     const QString fileName = AskFileName(FileChoice::Load);
     if (!fileName.isEmpty())
@@ -167,7 +168,7 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
 void TfrmMain::dropEvent(QDropEvent *event)
 {
     const QString fileName = DraggedFile(event->mimeData());
-    if (fileName.isEmpty() || operationsRunning > 0)
+    if (fileName.isEmpty() || session->Connection().OperationRunning())
         return;
     event->acceptProposedAction();
     RunGuarded([&] { LoadParamsFrom(fileName); });

@@ -62,18 +62,25 @@ std::string Bytes(const QString &text)
 class TfrmMain::OperationScope
 {
 public:
-    explicit OperationScope(TfrmMain &window) : window(window) { ++window.operationsRunning; }
+    explicit OperationScope(TfrmMain &window) : window(window)
+    {
+        window.session->Connection().OperationBegins();
+    }
     ~OperationScope()
     {
-        if (--window.operationsRunning > 0)
-            return;
         // From the event loop: the operation's callers unwind first.
-        if (window.closing)
+        switch (window.session->Connection().OperationEnds()) {
+        case ConnectionState::AfterOperation::Nothing:
+            break;
+        case ConnectionState::AfterOperation::Quit:
             QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        else if (window.closePending)
+            break;
+        case ConnectionState::AfterOperation::CarryOutClose:
             QTimer::singleShot(0, &window, [target = &window] {
                 RunGuarded([target] { target->CarryOutPendingClose(); });
             });
+            break;
+        }
     }
     OperationScope(const OperationScope &) = delete;
     OperationScope &operator=(const OperationScope &) = delete;
@@ -93,14 +100,14 @@ void TfrmMain::btnOpenClick()
 {
     const OperationScope operation(*this);
     ButtonDisabledDuring whileOpening(btnOpen);
-    if (PortOpened) {
-        if (session->Busy()) {
-            closePending = true;
+    ConnectionState &connection = session->Connection();
+    if (connection.PortOpened()) {
+        const ConnectionState::Close close = connection.CloseClicked(session->Busy());
+        if (close == ConnectionState::Close::Later)
             return;
-        }
         DisconnectPort();
         EnableEditing(false);
-        if (DeviceFound) {
+        if (close == ConnectionState::Close::NowAndLose) {
             Timer1->stop();
             // The port is closed by now: this waits out the link's full time and ends in
             // "Device Not Found!".
@@ -113,21 +120,19 @@ void TfrmMain::btnOpenClick()
     if (session->PortIsOpen())
         DisconnectPort();
     Panel6->setToolTip(QString());
-    const int portNumber = cbxComm->currentIndex() + 1;
-    if (!session->OpenPort("COM" + std::to_string(portNumber))) {
+    const std::string portName = "COM" + std::to_string(cbxComm->currentIndex() + 1);
+    const OpenResult open = session->Open(portName, [this] { ShowPortOpen(true); });
+    if (open.result == StepResult::Busy)
+        return;
+    if (open.result == StepResult::NoPort) {
         SetNotFound();
-        ShowOpenFailure();
+        ShowOpenFailure(open.failure);
         return;
     }
-    PortOpened = true;
-    cbxComm->setEnabled(false);
-    shpLight->SetBrushColor(FormColor::Green);
-    btnOpen->setText(QStringLiteral("CLOSE"));
-    QThread::msleep(10);
-    DetectDevice();
-    if (closing)
+    ShowIdentity(open);
+    if (connection.Closing())
         return;
-    if (DeviceFound) {
+    if (connection.DeviceFound()) {
         // Watched before the READ, so a READ that fails leaves the module watched all the same;
         // ticks during the READ find the link busy and return.
         Timer1->start();
@@ -137,18 +142,24 @@ void TfrmMain::btnOpenClick()
     }
 }
 
-void TfrmMain::ShowOpenFailure()
+void TfrmMain::ShowOpenFailure(const port::OpenFailure &failure)
 {
     // Where a user finds it without a new control: the status line's tooltip, and the terminal.
-    const QString advice = QString::fromStdString(OpenFailureAdvice(
-        cbxComm->currentText().toStdString(), session->LastOpenFailure(), PresentSerialAdapters()));
+    const QString advice = QString::fromStdString(
+        OpenFailureAdvice(cbxComm->currentText().toStdString(), failure, PresentSerialAdapters()));
     Panel6->setToolTip(advice);
     std::fprintf(stderr, "%s\n", advice.toLocal8Bit().constData());
 }
 
-void TfrmMain::DetectDevice()
+bool TfrmMain::DetectDevice()
 {
     const IdentifyResult found = session->Identify();
+    ShowIdentity(found);
+    return found.lost;
+}
+
+void TfrmMain::ShowIdentity(const IdentifyResult &found)
+{
     if (found.result != StepResult::Ok) {
         SetNotFound();
         return;
@@ -157,7 +168,13 @@ void TfrmMain::DetectDevice()
     EdtVer->setText(Text(found.identity.version));
     EnableEditing(true);
     ShowStatus(QStringLiteral("Device Found!"));
-    DeviceFound = true;
+}
+
+void TfrmMain::ShowPortOpen(bool open)
+{
+    cbxComm->setEnabled(!open);
+    shpLight->SetBrushColor(open ? FormColor::Green : FormColor::Grey);
+    btnOpen->setText(open ? QStringLiteral("CLOSE") : QStringLiteral("OPEN"));
 }
 
 void TfrmMain::DisconnectPort()
@@ -165,18 +182,13 @@ void TfrmMain::DisconnectPort()
     if (session->Busy())
         return;
     session->Close();
-    PortOpened = false;
-    cbxComm->setEnabled(true);
-    shpLight->SetBrushColor(FormColor::Grey);
-    btnOpen->setText(QStringLiteral("OPEN"));
+    ShowPortOpen(false);
 }
 
 void TfrmMain::CarryOutPendingClose()
 {
-    if (!closePending)
-        return;
-    closePending = false;
-    if (PortOpened) // the watch may have closed it meanwhile
+    // The watch may have closed the port meanwhile.
+    if (session->Connection().TakePendingClose())
         btnOpenClick();
 }
 
@@ -184,8 +196,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 {
     // The operation ends within its reply wait and shows nothing more; a message it shows now
     // goes with the window. The program ends once the operation has unwound.
-    if (operationsRunning > 0) {
-        closing = true;
+    if (session->Connection().WindowClosed()) {
         Timer1->stop();
         for (QDialog *dialog : findChildren<QDialog *>())
             if (dialog->isVisible())
@@ -197,12 +208,10 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 void TfrmMain::Timer1Timer()
 {
     const OperationScope operation(*this);
-    if (!session->PortIsOpen() || session->Busy())
+    if (!ConnectionState::TickIdentifies(session->PortIsOpen(), session->Busy()))
         return;
-    const bool foundBefore = DeviceFound;
-    DetectDevice();
     // The timer goes on running; its later ticks end above while the port is closed.
-    if (foundBefore && !DeviceFound)
+    if (DetectDevice())
         DisconnectPort();
 }
 
@@ -248,7 +257,7 @@ void TfrmMain::btnDefaultClick()
     }
     ShowInfo(DefaultSucceeded);
     // Read the factory values back once the user has closed the message.
-    if (!closing)
+    if (!session->Connection().Closing())
         btnReadClick();
 }
 

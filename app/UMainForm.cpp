@@ -49,7 +49,9 @@ void TfrmMain::FormDestroy()
 
 TfrmMain::Status TfrmMain::State() const
 {
-    return {DeviceFound, PortOpened, session->Busy(), session->PortIsOpen()};
+    const ConnectionState &connection = session->Connection();
+    return {connection.DeviceFound(), connection.PortOpened(), session->Busy(),
+            session->PortIsOpen()};
 }
 
 TKVComm &TfrmMain::SerialLink()
@@ -75,7 +77,6 @@ void TfrmMain::SetNotFound()
 {
     EnableEditing(false);
     ShowStatus(QStringLiteral("Device Not Found!"));
-    DeviceFound = false;
 }
 
 void TfrmMain::ShowStatus(const QString &text)
@@ -86,7 +87,7 @@ void TfrmMain::ShowStatus(const QString &text)
 
 void TfrmMain::ShowInfo(const QString &text)
 {
-    if (closing) // the window is gone; its operation is ending
+    if (session->Connection().Closing()) // the window is gone; its operation is ending
         return;
     ShowMessageDialog(this, text);
 }

@@ -6,10 +6,11 @@
 // explains them; the comment beside each control below says what it shows.
 //
 // Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
-// the constructor (MainFormLayout.cpp) and go with the window. It owns the serial link `Link`
-// for its whole life: created first in FormCreate, freed in FormDestroy, which stops an open
-// port and its threads; the module session over it does the exchanges, and the handlers show
-// their results. The window keeps two flags beside its controls, DeviceFound and PortOpened.
+// the constructor (MainFormLayout.cpp) and go with the window. It owns the module session for
+// its whole life: created first in FormCreate, freed in FormDestroy, which stops an open port
+// and its threads. The session owns the serial link `Link` (session->Link()) and keeps the
+// connection's state (ConnectionState: device found, port opened, the watch, a CLOSE waiting
+// for an operation); the window forwards its clicks and timer ticks to it and shows the state.
 //
 // Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
 // toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
@@ -52,6 +53,10 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class ModuleSession;
+struct IdentifyResult;
+namespace port {
+struct OpenFailure;
+}
 class TKVComm;
 struct ModuleSettings;
 
@@ -121,8 +126,9 @@ protected:
 
 private:
     // ---- Window state -------------------------------------------------------------------
-    bool DeviceFound = false; // the last identify exchange got a reply
-    bool PortOpened = false;  // opened with OPEN and not closed since
+    // Whether the device is found and the port opened (DeviceFound, PortOpened), the watch, and
+    // a CLOSE or window close that waits for an operation, live in the session's
+    // ConnectionState; the window shows them.
 
     // The one door to the module: it owns the link (reached as session->Link()) and keeps the
     // connection's state.
@@ -141,10 +147,14 @@ private:
     void ShowFailed(); // OperationFailed
 
     // ---- Port connection and device presence (MainFormOperations.cpp) ---------------------
-    // Identifies the module and updates model, version, status and the editing groups.
-    void DetectDevice();
+    // Identifies the module and updates model, version, status and the editing groups; true
+    // when a module that was found is gone.
+    bool DetectDevice();
+    void ShowIdentity(const IdentifyResult &found);
+    // The port selector, the light and OPEN/CLOSE, as the port is open or not.
+    void ShowPortOpen(bool open);
     // Tells why OPEN could not open the port: the status line's tooltip and standard error.
-    void ShowOpenFailure();
+    void ShowOpenFailure(const port::OpenFailure &failure);
     // Closes the port and shows the idle look, unless an exchange is running.
     void DisconnectPort();
     // A CLOSE clicked while an exchange held the link, carried out once it has ended.
@@ -231,12 +241,9 @@ private:
     void SaveParamsClick();
     void LoadParamsClick();
 
-    // Counts the operations that talk to the module while they run; when the outermost ends,
-    // a CLOSE or a window close that came meanwhile is carried out (MainFormOperations.cpp).
+    // Marks an operation that talks to the module while it runs; when the outermost ends, a
+    // CLOSE or a window close that came meanwhile is carried out (MainFormOperations.cpp).
     class OperationScope;
-    int operationsRunning = 0;
-    bool closePending = false; // CLOSE clicked during an exchange
-    bool closing = false;      // the window was closed during an operation
 
     // MainFormFiles.cpp
     QAction *actSave = nullptr; // Ctrl+S
