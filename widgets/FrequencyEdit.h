@@ -11,6 +11,10 @@
 // QLineEdit::inputMask is not used: it neither fits a written text with right-aligned groups
 // nor clears a selection to zeros the way this field does, so all editing is done here and
 // QLineEdit only displays the characters and the selection.
+//
+// FrequencyEdit.cpp holds the editing rules: fitting a text to the shape, the caret, typing,
+// deleting, the clipboard and undo. FrequencyEditEvents.cpp turns Qt's key, focus, mouse, menu
+// and input-method events into those rules.
 class FrequencyEdit : public QLineEdit
 {
     Q_OBJECT

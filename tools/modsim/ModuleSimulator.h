@@ -11,6 +11,10 @@
 // Every public member may be called from any thread. The log callback runs on the simulator's
 // thread with no lock held; it must not destroy the simulator.
 //
+// Where things are: ModuleSimulator.cpp, these members and the thread's start and stop;
+// SimulatorThread.cpp, the thread's loop (commands in, line closed); ReplyPacing.cpp, replies
+// out at line speed and the flood.
+//
 //     ModuleSimulator sim({.link = "/dev/COM1"});
 //     tool.Open(sim.SlavePath());
 //     sim.SetFaults({.reply = ReplyFault::Late, .lateDelay = std::chrono::milliseconds(700)});
