@@ -22,14 +22,9 @@ class FileReader
 public:
     SettingsResult Read(std::string_view text)
     {
-        // Editors on Windows like to start UTF-8 files with a byte order mark.
-        if (text.substr(0, 3) == "\xEF\xBB\xBF")
-            text.remove_prefix(3);
-        for (int number = 1; !text.empty(); ++number) {
-            const std::size_t end = text.find('\n');
-            ReadLine(number, text.substr(0, end));
-            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        }
+        text = WithoutBom(text);
+        for (int number = 1; !text.empty(); ++number)
+            ReadLine(number, NextLine(text));
         CheckComplete();
         Cap(result.errors);
         return std::move(result);

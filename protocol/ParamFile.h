@@ -71,8 +71,10 @@ std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
                                              const ModuleSettings &module);
 
 // The channel table for spreadsheets: a header, then "channel,transmit,receive" rows. Reading
-// takes ',' or ';' between fields, quotes around them, and a frequency a spreadsheet shortened
-// ("450.125", "450"); it replaces the channels of `rest` and keeps its tones and squelch.
+// takes ',' or ';' between fields (the first row decides which), quotes around them, a decimal
+// comma where it cannot be a separator ("460,125" in a ';' table, or quoted), and a frequency a
+// spreadsheet shortened ("450.125", "450"); any other value is refused as written, never
+// changed. It replaces the channels of `rest` and keeps its tones and squelch.
 std::string WriteChannelTable(const ModuleSettings &settings);
 SettingsResult ReadChannelTable(std::string_view text, const ModuleSettings &rest);
 

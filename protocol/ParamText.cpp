@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "protocol/ParamRecord.h"
 
@@ -9,8 +10,50 @@ namespace paramtext {
 
 namespace {
 
+constexpr std::size_t QuotedWidth = 24; // bytes of the message, escapes included
 constexpr std::size_t MostErrors = 20;
-constexpr std::size_t QuotedWidth = 24;
+
+// Code points that print as nothing or as a plain space, so a message would not show them.
+bool IsInvisible(char32_t c)
+{
+    return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0xa0) || c == 0xad || c == 0x034f ||
+           c == 0x061c || c == 0x115f || c == 0x1160 || c == 0x1680 || c == 0x180e ||
+           (c >= 0x2000 && c <= 0x200f) || (c >= 0x2028 && c <= 0x202f) ||
+           (c >= 0x205f && c <= 0x206f) || c == 0x3000 || c == 0x3164 || c == 0xfeff ||
+           (c >= 0xfff0 && c <= 0xfffb);
+}
+
+std::string Escape(const char *format, unsigned value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// The length of the UTF-8 sequence at the start of `text`, 0 if there is none.
+std::size_t SequenceLength(std::string_view text, char32_t &code)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x6  ? 2
+                               : (lead >> 4) == 0xe  ? 3
+                               : (lead >> 3) == 0x1e ? 4
+                                                     : 0;
+    if (length == 0 || length > text.size())
+        return 0;
+    code = length == 1 ? lead : lead & (0x7f >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[k]);
+        if ((next >> 6) != 0x2)
+            return 0;
+        code = (code << 6) | (next & 0x3f);
+    }
+    // Overlong forms, surrogates and code points past Unicode are not UTF-8.
+    constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff)
+        return 0;
+    return length;
+}
 
 } // namespace
 
@@ -27,16 +70,39 @@ std::string Lower(std::string_view text)
     return lower;
 }
 
-// A user's text inside a message: control characters would garble the terminal, and a long
-// line would bury the message.
 std::string Quoted(std::string_view text)
 {
     std::string shown;
-    for (const char c : text.substr(0, QuotedWidth))
-        shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-    if (text.size() > QuotedWidth)
+    std::size_t i = 0;
+    while (i < text.size() && shown.size() < QuotedWidth) {
+        char32_t code = 0;
+        const std::size_t length = SequenceLength(text.substr(i), code);
+        if (length == 0) {
+            shown += Escape("<0x%02X>", static_cast<unsigned char>(text[i]));
+            ++i;
+            continue;
+        }
+        if (IsInvisible(code))
+            shown += Escape("<U+%04X>", static_cast<unsigned>(code));
+        else
+            shown += text.substr(i, length);
+        i += length;
+    }
+    if (i < text.size())
         shown += "...";
     return "'" + shown + "'";
+}
+
+bool IsUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = SequenceLength(text.substr(i), code);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::optional<int> SmallNumber(std::string_view text, int highest)
@@ -49,7 +115,6 @@ std::optional<int> SmallNumber(std::string_view text, int highest)
     return value;
 }
 
-// A channel number from 1 to 16, or nothing with `why` saying what is wrong with it.
 std::optional<int> ChannelNumber(std::string_view text, std::string &why)
 {
     const std::optional<int> channel = SmallNumber(text, ParamRecord::ChannelCount);
@@ -58,35 +123,6 @@ std::optional<int> ChannelNumber(std::string_view text, std::string &why)
     why = "channel " + Quoted(text) + " is not a channel number from 1 to " +
           std::to_string(ParamRecord::ChannelCount);
     return std::nullopt;
-}
-
-bool IsUtf8(std::string_view text)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80           ? 1
-                                   : (lead >> 5) == 0x6  ? 2
-                                   : (lead >> 4) == 0xe  ? 3
-                                   : (lead >> 3) == 0x1e ? 4
-                                                         : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2)
-                return false;
-        i += length;
-    }
-    return true;
-}
-
-// A file that is not a parameter file at all would bury the first errors.
-void Cap(std::vector<std::string> &errors)
-{
-    if (errors.size() > MostErrors) {
-        const std::size_t more = errors.size() - MostErrors;
-        errors.resize(MostErrors);
-        errors.push_back("... and " + std::to_string(more) + " more errors");
-    }
 }
 
 std::vector<std::string_view> Fields(std::string_view line)
@@ -106,6 +142,36 @@ std::vector<std::string_view> Fields(std::string_view line)
             fields.push_back(line.substr(start, i - start));
     }
     return fields;
+}
+
+void Cap(std::vector<std::string> &errors)
+{
+    if (errors.size() > MostErrors) {
+        const std::size_t more = errors.size() - MostErrors;
+        errors.resize(MostErrors);
+        errors.push_back("... and " + std::to_string(more) + " more errors");
+    }
+}
+
+std::string_view WithoutBom(std::string_view text)
+{
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+    return text;
+}
+
+std::string_view NextLine(std::string_view &text)
+{
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos) {
+        const std::string_view line = text;
+        text = {};
+        return line;
+    }
+    const std::string_view line = text.substr(0, end);
+    const bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    text.remove_prefix(end + (crlf ? 2 : 1));
+    return line;
 }
 
 } // namespace paramtext

@@ -15,8 +15,9 @@ inline constexpr const char *FrequencyHint =
 bool IsDigit(char c);
 std::string Lower(std::string_view text);
 
-// A user's text inside a message: control characters would garble the terminal, and a long
-// line would bury the message.
+// A user's text inside a message, between quotes: control characters, invisible characters
+// (a no-break or zero-width space) and bytes that are not UTF-8 appear as visible escapes
+// ("<U+00A0>", "<0xFF>"), and a long text is cut.
 std::string Quoted(std::string_view text);
 
 bool IsUtf8(std::string_view text);
@@ -27,5 +28,11 @@ std::optional<int> ChannelNumber(std::string_view text, std::string &why);
 std::vector<std::string_view> Fields(std::string_view line);
 // A file that is not a parameter file at all would bury the first errors.
 void Cap(std::vector<std::string> &errors);
+
+// The text without a UTF-8 byte order mark, which editors on Windows like to put first.
+std::string_view WithoutBom(std::string_view text);
+// The next line and the rest behind it: a line ends with LF, CR LF, or a CR alone (as old Mac
+// editors and some spreadsheets write).
+std::string_view NextLine(std::string_view &text);
 
 } // namespace paramtext
