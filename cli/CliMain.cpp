@@ -1,17 +1,14 @@
 #include "cli/CliMain.h"
 
-#include <QSaveFile>
-
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 
 #include "cli/PortList.h"
 #include "link/UComm.h"
 #include "protocol/ParamFile.h"
+#include "protocol/TextFile.h"
 #include "serial/Comm.h"
 #include "serial/platform/Port.h"
 #include "session/ModuleSession.h"
@@ -20,7 +17,6 @@ namespace cli {
 
 namespace {
 
-constexpr std::size_t LargestFile = 1 << 20; // far more than any parameter file
 const char *const Program = "nmct-cli";
 const char *const HighestVolume = "4";
 
@@ -121,18 +117,11 @@ void ExpectOperands(const Arguments &arguments, std::size_t least, std::size_t m
 
 std::string LoadText(const std::string &path)
 {
-    std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
-    } else {
-        std::ifstream file(path, std::ios::binary);
-        if (!file)
-            throw Failure(FileError, path + ": cannot be opened for reading");
-        text.assign(std::istreambuf_iterator<char>(file), {});
-    }
-    if (text.size() > LargestFile)
-        throw Failure(FileError, path + ": too large for a parameter file");
-    return text;
+    TextRead read = path == "-" ? ReadTextDescriptor(0, "standard input", LargestParamFile)
+                                : ReadTextFile(path, LargestParamFile);
+    if (!read.Ok())
+        throw Failure(FileError, read.error);
+    return std::move(read.text);
 }
 
 ModuleSettings Checked(const std::string &path, const SettingsResult &result)
@@ -153,18 +142,14 @@ ModuleSettings LoadFile(const std::string &path)
 
 void SaveFile(const std::string &path, const std::string &text, std::ostream &out)
 {
-    if (path == "-") {
+    // Standard output goes out with everything else the command prints, and is checked there.
+    if (path == "-" || NamedDescriptor(path) == 1) {
         out << text;
         return;
     }
     // Written whole or not at all: a failed run never leaves half a file in version control.
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit())
-        throw Failure(FileError,
-                      path + ": cannot be written (" + file.errorString().toStdString() + ")");
+    if (const std::optional<std::string> failed = WriteTextFile(path, text))
+        throw Failure(FileError, *failed);
 }
 
 std::string OpenFailureText(const port::OpenFailure &failure)
@@ -326,18 +311,31 @@ int Run(const Arguments &arguments, std::ostream &out)
 
 } // namespace
 
-int RunCli(const std::vector<std::string> &arguments, std::ostream &out, std::ostream &err)
+int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::ostream &err)
 {
+    // What the command prints is kept and written at the end, so a failed write to standard
+    // output (a full disk, a closed descriptor) is a failure of the command, as for cat.
+    std::ostringstream out;
+    int status = Success;
     try {
         const std::optional<Arguments> parsed = Parse(arguments, out);
-        return parsed ? Run(*parsed, out) : Success;
+        status = parsed ? Run(*parsed, out) : Success;
     } catch (const Failure &failure) {
         err << Program << ": " << failure.message << "\n";
-        return failure.status;
+        status = failure.status;
     } catch (const std::exception &error) {
         err << Program << ": " << error.what() << "\n";
-        return OperationFailed;
+        status = OperationFailed;
     }
+    const std::string printed = out.str();
+    if (printed.empty())
+        return status;
+    if (const std::optional<std::string> failed =
+            WriteTextDescriptor(outDescriptor, "standard output", printed)) {
+        err << Program << ": " << *failed << "\n";
+        return status == Success ? FileError : status;
+    }
+    return status;
 }
 
 } // namespace cli

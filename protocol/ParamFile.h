@@ -30,6 +30,9 @@
 
 inline constexpr int ParamFileFormat = 1;
 inline constexpr int HighestSquelch = 8;
+// The largest parameter file or channel table read: far more than either needs, even with long
+// comments, and small enough to refuse an endless device at once.
+inline constexpr std::size_t LargestParamFile = 1 << 20;
 
 struct ChannelFrequencies
 {
