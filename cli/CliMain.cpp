@@ -1,5 +1,6 @@
 #include "cli/CliMain.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "cli/PortList.h"
 #include "link/UComm.h"
 #include "protocol/ParamFile.h"
+#include "protocol/ParamText.h"
 #include "protocol/TextFile.h"
 #include "serial/Comm.h"
 #include "serial/platform/Port.h"
@@ -183,13 +185,39 @@ public:
 
     IdentifyReply Connect()
     {
+        // Named as it was opened: the COM name may lead elsewhere by the time a message is
+        // written (an adapter unplugged takes its link with it).
+        const std::string resolved = port::ResolveDevice(port);
+        where = resolved == port ? port : port + " (" + resolved + ")";
         const IdentifyResult found = session.Open(port);
-        if (found.result == StepResult::NoPort)
+        if (found.result == StepResult::NoPort) {
+            const port::OpenFailure &failure = link.Comm().LastOpenFailure();
+            if (!failure.device.empty())
+                where = failure.device == port ? port : port + " (" + failure.device + ")";
             throw Failure(NoModule, Where() + ": no module: the port cannot be opened: " +
-                                        OpenFailureText(link.Comm().LastOpenFailure()));
+                                        OpenFailureText(failure));
+        }
         if (found.result != StepResult::Ok)
             throw Failure(NoModule, Where() + ": no module: " + Describe(found.result));
         return found.identity;
+    }
+
+    // A module answers with its model and version; anything else is line noise or another
+    // device, and must not be reported as a module.
+    IdentifyReply Detect()
+    {
+        const IdentifyReply identity = Connect();
+        const auto readable = [](const std::string &text) {
+            return !text.empty() && std::all_of(text.begin(), text.end(),
+                                                [](char c) { return c >= 0x20 && c < 0x7f; });
+        };
+        if (!readable(identity.model) || !readable(identity.version))
+            throw Failure(NoModule, Where() +
+                                        ": no module: something answered, but not as a "
+                                        "module (model " +
+                                        paramtext::Quoted(identity.model) + ", version " +
+                                        paramtext::Quoted(identity.version) + ")");
+        return identity;
     }
 
     ModuleSettings ReadSettings()
@@ -209,6 +237,21 @@ public:
             throw Failure(OperationFailed, Where() + ": " + what + " failed: " + Describe(result));
     }
 
+    // A command that changes the module: without its "OK" nobody knows what the module did.
+    void CheckChanged(StepResult result, const char *what)
+    {
+        if (result != StepResult::NoReply && result != StepResult::Refused) {
+            Check(result, what);
+            return;
+        }
+        throw Failure(OperationFailed,
+                      Where() + ": " + what + " failed: " +
+                          (result == StepResult::NoReply ? "the module did not answer"
+                                                         : "the module's reply was not OK") +
+                          "; its state is unknown (check it with 'nmct-cli verify FILE' or "
+                          "'nmct-cli read')");
+    }
+
     int Verify(const ModuleSettings &file, const std::string &path)
     {
         const std::vector<std::string> differences = SettingsDifferences(file, ReadSettings());
@@ -223,13 +266,10 @@ public:
     ModuleSession &Session() { return session; }
 
 private:
-    std::string Where() const
-    {
-        const std::string device = port::ResolveDevice(port);
-        return device == port ? port : port + " (" + device + ")";
-    }
+    std::string Where() const { return where.empty() ? port : where; }
 
     std::string port;
+    std::string where;
     std::ostream &out;
     TKVComm link;
     ModuleSession session{link};
@@ -246,7 +286,7 @@ int Run(const Arguments &arguments, std::ostream &out)
     if (command == "detect") {
         ExpectOperands(arguments, 0, 0, "detect");
         ModuleCommands module(arguments.port, out);
-        const IdentifyReply identity = module.Connect();
+        const IdentifyReply identity = module.Detect();
         out << "model " << identity.model << "\nversion " << identity.version << "\n";
         return Success;
     }
@@ -267,7 +307,7 @@ int Run(const Arguments &arguments, std::ostream &out)
         ModuleCommands module(arguments.port, out);
         module.Connect();
         if (command == "write") {
-            module.Check(module.Session().Set(SetValuesFromSettings(settings)), "writing");
+            module.CheckChanged(module.Session().Set(SetValuesFromSettings(settings)), "writing");
             if (!arguments.verify)
                 return Success;
         }
@@ -277,7 +317,7 @@ int Run(const Arguments &arguments, std::ostream &out)
         ExpectOperands(arguments, 0, 0, "default");
         ModuleCommands module(arguments.port, out);
         module.Connect();
-        module.Check(module.Session().RestoreDefaults(), "restoring the defaults");
+        module.CheckChanged(module.Session().RestoreDefaults(), "restoring the defaults");
         return Success;
     }
     if (command == "volume") {
@@ -288,7 +328,7 @@ int Run(const Arguments &arguments, std::ostream &out)
                           "volume '" + level + "' is not a level from 0 to " + HighestVolume);
         ModuleCommands module(arguments.port, out);
         module.Connect();
-        module.Check(module.Session().SetVolume(level), "setting the volume");
+        module.CheckChanged(module.Session().SetVolume(level), "setting the volume");
         return Success;
     }
     if (command == "export-csv") {

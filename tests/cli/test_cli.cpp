@@ -120,7 +120,8 @@ void TestCli::command_data()
         << "AAFAA AAFA3";
     QTest::newRow("write, refused")
         << port + QStringList{"write", "{file}"} << changed << Faults{.okText = "NO"} << 6 << ""
-        << ": writing failed: the module did not accept"
+        << ": writing failed: the module's reply was not OK; its state is unknown (check it "
+           "with 'nmct-cli verify FILE'"
         << "AAFAA AAFA3";
     QTest::newRow("write, endless input")
         << QStringList{"{endless}", "write", "-"} << none << good << 3 << ""
@@ -130,6 +131,10 @@ void TestCli::command_data()
         << port + QStringList{"write", "{dir}"} << none << good << 3 << ""
         << "{dir}: cannot be read: Is a directory"
         << "";
+    QTest::newRow("detect, line noise is not a module")
+        << port + QStringList{"detect"} << none << Faults{.reply = ReplyFault::Garbage} << 4 << ""
+        << ": no module: something answered, but not as a module (model '', version '<0x"
+        << "AAFAA";
     QTest::newRow("read, full disk keeps the old file")
         << QStringList{"{full}", "--port", "{port}", "read", "{file}"} << changed << good << 3
         << "channel 3   460.0000  460.5000"
