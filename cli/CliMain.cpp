@@ -50,10 +50,17 @@ Options:
   -h, --help      this text
 
 FILE "-" is standard input or output. Nothing is sent from a file with an
-error: every line is checked first.
+error: every line is checked first. A file is replaced only by a complete new
+one; a device or FIFO named as FILE (/dev/stdout, a pipe) is written directly.
+In a CSV table a decimal comma is taken where it cannot be a separator:
+"460,125" quoted, or unquoted when ';' separates the fields.
 
 Exit status: 0 done, 2 bad arguments, 3 file error, 4 no module on the port,
 5 the module differs from the file, 6 the module did not complete the command.
+3 also when a file is too large (over 1 MiB) or standard output cannot be
+written; 4 also when something answers but not as a module; after 6 from
+write, default or volume the module's state is unknown: check it with verify
+or read.
 
 Example, a batch of modules on one adapter:
   nmct-cli --port COM3 read site.nmct          # from the module you set up
