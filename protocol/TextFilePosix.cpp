@@ -152,9 +152,7 @@ TextRead ReadTextDescriptor(int descriptor, const std::string &name, std::size_t
         got += static_cast<std::size_t>(n);
     }
     if (got > largest)
-        return {{},
-                name + ": too large (more than " + std::to_string(largest) +
-                    " bytes; not a file this program wrote)"};
+        return {{}, name + ": too large (more than " + std::to_string(largest) + " bytes)"};
     read.text.resize(got);
     return read;
 }

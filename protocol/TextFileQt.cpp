@@ -34,9 +34,7 @@ TextRead ReadTextDescriptor(int descriptor, const std::string &name, std::size_t
     if (file.error() != QFileDevice::NoError)
         return {{}, Failed(name, "cannot be read", file.errorString())};
     if (static_cast<std::size_t>(text.size()) > largest)
-        return {{},
-                name + ": too large (more than " + std::to_string(largest) +
-                    " bytes; not a file this program wrote)"};
+        return {{}, name + ": too large (more than " + std::to_string(largest) + " bytes)"};
     return {text.toStdString(), {}};
 }
 
