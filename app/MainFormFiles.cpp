@@ -5,6 +5,7 @@
 #include "app/UMainForm.h"
 
 #include "protocol/ParamFile.h"
+#include "protocol/TextFile.h"
 #include "session/ModuleSession.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
@@ -18,14 +19,12 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <stdexcept>
 
 namespace {
 
-constexpr qint64 LargestFile = 1 << 20; // far more than any parameter file
 const QString FileFilter =
     QStringLiteral("Parameter files (*.nmct);;Text files (*.txt);;All files (*)");
 
@@ -38,6 +37,17 @@ TfrmMain::FileDialogHook &DialogHook()
 [[noreturn]] void Fail(const QString &text)
 {
     throw std::runtime_error(text.toStdString());
+}
+
+// The file unit speaks the system's bytes, in file names and in its messages.
+std::string SystemName(const QString &fileName)
+{
+    return QFile::encodeName(fileName).toStdString();
+}
+
+QString FromSystem(const std::string &text)
+{
+    return QFile::decodeName(QByteArray::fromStdString(text));
 }
 
 // The one local file a drag carries, or none.
@@ -116,10 +126,10 @@ void TfrmMain::SaveParamsClick()
     const QString fileName = AskFileName(FileChoice::Save);
     if (fileName.isEmpty())
         return;
-    QSaveFile file(fileName);
-    const QByteArray text = QByteArray::fromStdString(WriteParamFile(settings));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        Fail(QStringLiteral("Cannot save %1: %2").arg(fileName, file.errorString()));
+    // Replaced only by a complete file; on failure the old one stays as it was.
+    if (const std::optional<std::string> failed =
+            WriteTextFile(SystemName(fileName), WriteParamFile(settings)))
+        Fail(QStringLiteral("Cannot save the parameters: %1").arg(FromSystem(*failed)));
     lastFile = fileName;
 }
 
@@ -134,12 +144,10 @@ void TfrmMain::LoadParamsClick()
 
 void TfrmMain::LoadParamsFrom(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        Fail(QStringLiteral("Cannot load %1: %2").arg(fileName, file.errorString()));
-    if (file.size() > LargestFile)
-        Fail(QStringLiteral("Cannot load %1: it is too large for a parameter file").arg(fileName));
-    const SettingsResult read = ReadParamFile(file.readAll().toStdString());
+    const TextRead file = ReadTextFile(SystemName(fileName), LargestParamFile);
+    if (!file.Ok())
+        Fail(QStringLiteral("Cannot load the parameters: %1").arg(FromSystem(file.error)));
+    const SettingsResult read = ReadParamFile(file.text);
     lastFile = fileName;
     if (!read.Ok()) {
         QString text = QStringLiteral("Cannot load %1; nothing was changed:").arg(fileName);

@@ -1,24 +1,23 @@
 #include "cli/CliMain.h"
 
-#include <QSaveFile>
-
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 
 #include "cli/PortList.h"
 #include "protocol/ParamFile.h"
+#include "protocol/ParamText.h"
+#include "protocol/TextFile.h"
 #include "serial/SerialPorts.h"
 #include "session/ModuleSession.h"
+#include "session/PortAdvice.h"
 
 namespace cli {
 
 namespace {
 
-constexpr std::size_t LargestFile = 1 << 20; // far more than any parameter file
 const char *const Program = "nmct-cli";
 const char *const HighestVolume = "4";
 
@@ -50,10 +49,17 @@ Options:
   -h, --help      this text
 
 FILE "-" is standard input or output. Nothing is sent from a file with an
-error: every line is checked first.
+error: every line is checked first. A file is replaced only by a complete new
+one; a device or FIFO named as FILE (/dev/stdout, a pipe) is written directly.
+In a CSV table a decimal comma is taken where it cannot be a separator:
+"460,125" quoted, or unquoted when ';' separates the fields.
 
 Exit status: 0 done, 2 bad arguments, 3 file error, 4 no module on the port,
 5 the module differs from the file, 6 the module did not complete the command.
+3 also when a file is too large (over 1 MiB) or standard output cannot be
+written; 4 also when something answers but not as a module; after 6 from
+write, default or volume the module's state is unknown: check it with verify
+or read.
 
 Example, a batch of modules on one adapter:
   nmct-cli --port COM3 read site.nmct          # from the module you set up
@@ -119,18 +125,11 @@ void ExpectOperands(const Arguments &arguments, std::size_t least, std::size_t m
 
 std::string LoadText(const std::string &path)
 {
-    std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), {});
-    } else {
-        std::ifstream file(path, std::ios::binary);
-        if (!file)
-            throw Failure(FileError, path + ": cannot be opened for reading");
-        text.assign(std::istreambuf_iterator<char>(file), {});
-    }
-    if (text.size() > LargestFile)
-        throw Failure(FileError, path + ": too large for a parameter file");
-    return text;
+    TextRead read = path == "-" ? ReadTextDescriptor(0, "standard input", LargestParamFile)
+                                : ReadTextFile(path, LargestParamFile);
+    if (!read.Ok())
+        throw Failure(FileError, read.error);
+    return std::move(read.text);
 }
 
 ModuleSettings Checked(const std::string &path, const SettingsResult &result)
@@ -151,36 +150,14 @@ ModuleSettings LoadFile(const std::string &path)
 
 void SaveFile(const std::string &path, const std::string &text, std::ostream &out)
 {
-    if (path == "-") {
+    // Standard output goes out with everything else the command prints, and is checked there.
+    if (path == "-" || NamedDescriptor(path) == 1) {
         out << text;
         return;
     }
     // Written whole or not at all: a failed run never leaves half a file in version control.
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit())
-        throw Failure(FileError,
-                      path + ": cannot be written (" + file.errorString().toStdString() + ")");
-}
-
-std::string OpenFailureText(const port::OpenFailure &failure)
-{
-    switch (failure.kind) {
-    case port::OpenFailureKind::NoSuchDevice:
-        return "no such device";
-    case port::OpenFailureKind::AccessDenied:
-        return "access denied (on Linux, is the user in the dialout group?)";
-    case port::OpenFailureKind::Busy:
-        return "another program is using it";
-    case port::OpenFailureKind::NotSerialDevice:
-        return "not a serial device";
-    case port::OpenFailureKind::None:
-    case port::OpenFailureKind::Other:
-        break;
-    }
-    return failure.systemText.empty() ? "unknown reason" : failure.systemText;
+    if (const std::optional<std::string> failed = WriteTextFile(path, text))
+        throw Failure(FileError, *failed);
 }
 
 // Everything that talks to the module; messages name the port and what the user gave.
@@ -196,13 +173,35 @@ public:
 
     IdentifyReply Connect()
     {
-        const IdentifyResult found = session.Open(port);
+        // Named as it was opened: the COM name may lead elsewhere by the time a message is
+        // written (an adapter unplugged takes its link with it).
+        const std::string resolved = port::ResolveDevice(port);
+        where = resolved == port ? port : port + " (" + resolved + ")";
+        const OpenResult found = session.Open(port);
         if (found.result == StepResult::NoPort)
-            throw Failure(NoModule, Where() + ": no module: the port cannot be opened: " +
-                                        OpenFailureText(session.LastOpenFailure()));
+            throw Failure(NoModule, "no module: " + OpenFailureAdvice(port, found.failure,
+                                                                      PresentSerialAdapters()));
         if (found.result != StepResult::Ok)
             throw Failure(NoModule, Where() + ": no module: " + Describe(found.result));
         return found.identity;
+    }
+
+    // A module answers with its model and version; anything else is line noise or another
+    // device, and must not be reported as a module.
+    IdentifyReply Detect()
+    {
+        const IdentifyReply identity = Connect();
+        const auto readable = [](const std::string &text) {
+            return !text.empty() && std::all_of(text.begin(), text.end(),
+                                                [](char c) { return c >= 0x20 && c < 0x7f; });
+        };
+        if (!readable(identity.model) || !readable(identity.version))
+            throw Failure(NoModule, Where() +
+                                        ": no module: something answered, but not as a "
+                                        "module (model " +
+                                        paramtext::Quoted(identity.model) + ", version " +
+                                        paramtext::Quoted(identity.version) + ")");
+        return identity;
     }
 
     ModuleSettings ReadSettings()
@@ -222,6 +221,21 @@ public:
             throw Failure(OperationFailed, Where() + ": " + what + " failed: " + Describe(result));
     }
 
+    // A command that changes the module: without its "OK" nobody knows what the module did.
+    void CheckChanged(StepResult result, const char *what)
+    {
+        if (result != StepResult::NoReply && result != StepResult::Refused) {
+            Check(result, what);
+            return;
+        }
+        throw Failure(OperationFailed,
+                      Where() + ": " + what + " failed: " +
+                          (result == StepResult::NoReply ? "the module did not answer"
+                                                         : "the module's reply was not OK") +
+                          "; its state is unknown (check it with 'nmct-cli verify FILE' or "
+                          "'nmct-cli read')");
+    }
+
     int Verify(const ModuleSettings &file, const std::string &path)
     {
         const std::vector<std::string> differences = SettingsDifferences(file, ReadSettings());
@@ -236,13 +250,10 @@ public:
     ModuleSession &Session() { return session; }
 
 private:
-    std::string Where() const
-    {
-        const std::string device = port::ResolveDevice(port);
-        return device == port ? port : port + " (" + device + ")";
-    }
+    std::string Where() const { return where.empty() ? port : where; }
 
     std::string port;
+    std::string where;
     std::ostream &out;
     ModuleSession session;
 };
@@ -258,7 +269,7 @@ int Run(const Arguments &arguments, std::ostream &out)
     if (command == "detect") {
         ExpectOperands(arguments, 0, 0, "detect");
         ModuleCommands module(arguments.port, out);
-        const IdentifyReply identity = module.Connect();
+        const IdentifyReply identity = module.Detect();
         out << "model " << identity.model << "\nversion " << identity.version << "\n";
         return Success;
     }
@@ -279,7 +290,7 @@ int Run(const Arguments &arguments, std::ostream &out)
         ModuleCommands module(arguments.port, out);
         module.Connect();
         if (command == "write") {
-            module.Check(module.Session().Set(SetValuesFromSettings(settings)), "writing");
+            module.CheckChanged(module.Session().Set(SetValuesFromSettings(settings)), "writing");
             if (!arguments.verify)
                 return Success;
         }
@@ -289,7 +300,7 @@ int Run(const Arguments &arguments, std::ostream &out)
         ExpectOperands(arguments, 0, 0, "default");
         ModuleCommands module(arguments.port, out);
         module.Connect();
-        module.Check(module.Session().RestoreDefaults(), "restoring the defaults");
+        module.CheckChanged(module.Session().RestoreDefaults(), "restoring the defaults");
         return Success;
     }
     if (command == "volume") {
@@ -300,7 +311,7 @@ int Run(const Arguments &arguments, std::ostream &out)
                           "volume '" + level + "' is not a level from 0 to " + HighestVolume);
         ModuleCommands module(arguments.port, out);
         module.Connect();
-        module.Check(module.Session().SetVolume(level), "setting the volume");
+        module.CheckChanged(module.Session().SetVolume(level), "setting the volume");
         return Success;
     }
     if (command == "export-csv") {
@@ -323,18 +334,31 @@ int Run(const Arguments &arguments, std::ostream &out)
 
 } // namespace
 
-int RunCli(const std::vector<std::string> &arguments, std::ostream &out, std::ostream &err)
+int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::ostream &err)
 {
+    // What the command prints is kept and written at the end, so a failed write to standard
+    // output (a full disk, a closed descriptor) is a failure of the command, as for cat.
+    std::ostringstream out;
+    int status = Success;
     try {
         const std::optional<Arguments> parsed = Parse(arguments, out);
-        return parsed ? Run(*parsed, out) : Success;
+        status = parsed ? Run(*parsed, out) : Success;
     } catch (const Failure &failure) {
         err << Program << ": " << failure.message << "\n";
-        return failure.status;
+        status = failure.status;
     } catch (const std::exception &error) {
         err << Program << ": " << error.what() << "\n";
-        return OperationFailed;
+        status = OperationFailed;
     }
+    const std::string printed = out.str();
+    if (printed.empty())
+        return status;
+    if (const std::optional<std::string> failed =
+            WriteTextDescriptor(outDescriptor, "standard output", printed)) {
+        err << Program << ": " << *failed << "\n";
+        return status == Success ? FileError : status;
+    }
+    return status;
 }
 
 } // namespace cli

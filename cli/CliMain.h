@@ -19,6 +19,7 @@ enum Exit : int
     OperationFailed = 6, // the module was found but did not complete the command
 };
 
-int RunCli(const std::vector<std::string> &arguments, std::ostream &out, std::ostream &err);
+// What the command prints goes to `outDescriptor` (-1: standard output was closed).
+int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::ostream &err);
 
 } // namespace cli

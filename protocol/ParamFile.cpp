@@ -1,112 +1,12 @@
 #include "protocol/ParamFile.h"
 
-#include <algorithm>
-#include <cctype>
+#include "protocol/ParamText.h"
 
-#include "protocol/Conversion.h"
+using namespace paramtext;
 
 namespace {
 
-constexpr std::size_t MostErrors = 20;
-constexpr std::size_t QuotedWidth = 24;
-constexpr ToneCode LastToneCode = FirstCdcssCode + CdcssItemCount - 1;
-
-const char *const FrequencyHint = " (three digits, a point and four digits, e.g. 450.1250)";
 const char *const ToneHint = " (CTCSS 0 to 38, or CDCSS with a code and I or N, e.g. CDCSS 031N)";
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    for (char &c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
-// A user's text inside a message: control characters would garble the terminal, and a long
-// line would bury the message.
-std::string Quoted(std::string_view text)
-{
-    std::string shown;
-    for (const char c : text.substr(0, QuotedWidth))
-        shown += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-    if (text.size() > QuotedWidth)
-        shown += "...";
-    return "'" + shown + "'";
-}
-
-std::optional<int> SmallNumber(std::string_view text, int highest)
-{
-    if (text.empty() || text.size() > 3 || !std::all_of(text.begin(), text.end(), IsDigit))
-        return std::nullopt;
-    const int value = std::stoi(std::string(text));
-    if (value > highest)
-        return std::nullopt;
-    return value;
-}
-
-// A channel number from 1 to 16, or nothing with `why` saying what is wrong with it.
-std::optional<int> ChannelNumber(std::string_view text, std::string &why)
-{
-    const std::optional<int> channel = SmallNumber(text, ParamRecord::ChannelCount);
-    if (channel && *channel != 0)
-        return channel;
-    why = "channel " + Quoted(text) + " is not a channel number from 1 to " +
-          std::to_string(ParamRecord::ChannelCount);
-    return std::nullopt;
-}
-
-bool IsUtf8(std::string_view text)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80           ? 1
-                                   : (lead >> 5) == 0x6  ? 2
-                                   : (lead >> 4) == 0xe  ? 3
-                                   : (lead >> 3) == 0x1e ? 4
-                                                         : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2)
-                return false;
-        i += length;
-    }
-    return true;
-}
-
-// A file that is not a parameter file at all would bury the first errors.
-void Cap(std::vector<std::string> &errors)
-{
-    if (errors.size() > MostErrors) {
-        const std::size_t more = errors.size() - MostErrors;
-        errors.resize(MostErrors);
-        errors.push_back("... and " + std::to_string(more) + " more errors");
-    }
-}
-
-std::vector<std::string_view> Fields(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    const auto blank = [](char c) {
-        return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-    };
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && blank(line[i]))
-            ++i;
-        const std::size_t start = i;
-        while (i < line.size() && !blank(line[i]))
-            ++i;
-        if (i > start)
-            fields.push_back(line.substr(start, i - start));
-    }
-    return fields;
-}
 
 std::string Joined(const std::vector<std::string_view> &fields, std::size_t from)
 {
@@ -122,14 +22,9 @@ class FileReader
 public:
     SettingsResult Read(std::string_view text)
     {
-        // Editors on Windows like to start UTF-8 files with a byte order mark.
-        if (text.substr(0, 3) == "\xEF\xBB\xBF")
-            text.remove_prefix(3);
-        for (int number = 1; !text.empty(); ++number) {
-            const std::size_t end = text.find('\n');
-            ReadLine(number, text.substr(0, end));
-            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        }
+        text = WithoutBom(text);
+        for (int number = 1; !text.empty(); ++number)
+            ReadLine(number, NextLine(text));
         CheckComplete();
         Cap(result.errors);
         return std::move(result);
@@ -288,19 +183,6 @@ private:
     int squelchSeen = 0;
 };
 
-// A frequency a spreadsheet wrote as a number: the four decimals restored.
-std::string FromSpreadsheet(std::string text)
-{
-    std::size_t point = text.find('.');
-    if (point == std::string::npos) {
-        point = text.size();
-        text += '.';
-    }
-    if (point == 3 && text.size() - point - 1 < 4)
-        text.append(4 - (text.size() - point - 1), '0');
-    return text;
-}
-
 std::string Padded(std::string text, std::size_t width)
 {
     if (text.size() < width)
@@ -308,61 +190,7 @@ std::string Padded(std::string text, std::size_t width)
     return text;
 }
 
-// The module's tone and squelch fields are read as the window reads them.
-std::optional<int> RecordNumber(const std::string &text, int highest)
-{
-    try {
-        const int value = StrToInt(text);
-        if (value >= 0 && value <= highest)
-            return value;
-    } catch (const EConvertError &) {
-    }
-    return std::nullopt;
-}
-
 } // namespace
-
-bool IsFrequencyText(std::string_view text)
-{
-    if (text.size() != ParamRecord::FrequencyWidth)
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (i == 3 ? text[i] != '.' : !IsDigit(text[i]))
-            return false;
-    return true;
-}
-
-std::string ToneName(ToneCode code)
-{
-    const ToneSelection selection = SelectionForCode(code);
-    if (selection.list == ToneList::Ctcss)
-        return "CTCSS " + std::to_string(selection.position);
-    return "CDCSS " + CdcssItems().at(static_cast<std::size_t>(selection.position));
-}
-
-std::optional<ToneCode> ToneFromName(std::string_view name)
-{
-    const std::vector<std::string_view> fields = Fields(name);
-    if (fields.size() != 2)
-        return std::nullopt;
-    const std::string list = Lower(fields[0]);
-    if (list == "ctcss") {
-        const std::optional<int> position = SmallNumber(fields[1], CtcssItemCount - 1);
-        if (!position)
-            return std::nullopt;
-        return CodeForSelection(ToneList::Ctcss, *position);
-    }
-    if (list != "cdcss")
-        return std::nullopt;
-    std::string item(fields[1]);
-    if (!item.empty())
-        item.back() = static_cast<char>(std::toupper(static_cast<unsigned char>(item.back())));
-    const std::vector<std::string> items = CdcssItems();
-    const auto found = std::find(items.begin(), items.end(), item);
-    if (found == items.end())
-        return std::nullopt;
-    return CodeForSelection(ToneList::Cdcss, static_cast<int>(found - items.begin()));
-}
 
 SettingsResult ReadParamFile(std::string_view text)
 {
@@ -381,153 +209,4 @@ std::string WriteParamFile(const ModuleSettings &settings)
     text += "\ntx-tone  " + ToneName(settings.txTone) + "\nrx-tone  " + ToneName(settings.rxTone) +
             "\nsquelch  " + std::to_string(settings.squelch) + "\n";
     return text;
-}
-
-SettingsResult SettingsFromRecord(const ParamRecord &record)
-{
-    SettingsResult result;
-    for (int channel = 1; channel <= ParamRecord::ChannelCount; ++channel) {
-        ChannelFrequencies &frequencies =
-            result.settings.channels[static_cast<std::size_t>(channel - 1)];
-        frequencies = {record.TxFrequency(channel), record.RxFrequency(channel)};
-        for (const auto &[text, what] :
-             {std::pair{frequencies.tx, "transmit"}, std::pair{frequencies.rx, "receive"}})
-            if (!IsFrequencyText(text))
-                result.errors.push_back("channel " + std::to_string(channel) + " " + what +
-                                        " frequency " + Quoted(text) + " is not a frequency");
-    }
-    const std::pair<std::string, ToneCode *> tones[] = {{"transmit", &result.settings.txTone},
-                                                        {"receive", &result.settings.rxTone}};
-    for (const auto &[what, code] : tones) {
-        const std::string text = what == "transmit" ? record.TxToneText() : record.RxToneText();
-        if (const std::optional<int> value = RecordNumber(text, LastToneCode))
-            *code = *value;
-        else
-            result.errors.push_back(what + " tone code " + Quoted(text) + " is not a known tone");
-    }
-    if (const std::optional<int> level = RecordNumber(record.SquelchText(), HighestSquelch))
-        result.settings.squelch = *level;
-    else
-        result.errors.push_back("squelch " + Quoted(record.SquelchText()) +
-                                " is not a level from 0 to " + std::to_string(HighestSquelch));
-    return result;
-}
-
-ParamRecord RecordFromSettings(const ModuleSettings &settings)
-{
-    ParamRecord record;
-    record.SetField(ParamRecord::HeaderPos, "AA");
-    for (int channel = 1; channel <= ParamRecord::ChannelCount; ++channel) {
-        const ChannelFrequencies &frequencies =
-            settings.channels[static_cast<std::size_t>(channel - 1)];
-        record.SetField(ParamRecord::TxFrequencyPos(channel),
-                        frequencies.tx.substr(0, ParamRecord::FrequencyWidth));
-        record.SetField(ParamRecord::RxFrequencyPos(channel),
-                        frequencies.rx.substr(0, ParamRecord::FrequencyWidth));
-    }
-    record.SetField(ParamRecord::TxTonePos, ToneCodeText(settings.txTone).substr(0, 3));
-    record.SetField(ParamRecord::RxTonePos, ToneCodeText(settings.rxTone).substr(0, 3));
-    record.SetField(ParamRecord::SquelchPos, std::to_string(settings.squelch).substr(0, 1));
-    return record;
-}
-
-SetCommandValues SetValuesFromSettings(const ModuleSettings &settings)
-{
-    SetCommandValues values;
-    for (std::size_t i = 0; i < settings.channels.size(); ++i) {
-        values.txFrequencies[i] = settings.channels[i].tx;
-        values.rxFrequencies[i] = settings.channels[i].rx;
-    }
-    values.txTone = settings.txTone;
-    values.rxTone = settings.rxTone;
-    values.squelch = std::to_string(settings.squelch);
-    return values;
-}
-
-std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
-                                             const ModuleSettings &module)
-{
-    std::vector<std::string> differences;
-    const auto compare = [&](const std::string &what, const std::string &inFile,
-                             const std::string &inModule) {
-        if (inFile != inModule)
-            differences.push_back(what + ": " + inFile + " in the file, " + inModule +
-                                  " in the module");
-    };
-    for (std::size_t i = 0; i < file.channels.size(); ++i) {
-        const std::string channel = "channel " + std::to_string(i + 1);
-        compare(channel + " transmit frequency", file.channels[i].tx, module.channels[i].tx);
-        compare(channel + " receive frequency", file.channels[i].rx, module.channels[i].rx);
-    }
-    compare("transmit tone", ToneName(file.txTone), ToneName(module.txTone));
-    compare("receive tone", ToneName(file.rxTone), ToneName(module.rxTone));
-    compare("squelch", std::to_string(file.squelch), std::to_string(module.squelch));
-    return differences;
-}
-
-std::string WriteChannelTable(const ModuleSettings &settings)
-{
-    std::string text = "channel,transmit MHz,receive MHz\r\n";
-    for (std::size_t i = 0; i < settings.channels.size(); ++i)
-        text += std::to_string(i + 1) + "," + settings.channels[i].tx + "," +
-                settings.channels[i].rx + "\r\n";
-    return text;
-}
-
-SettingsResult ReadChannelTable(std::string_view text, const ModuleSettings &rest)
-{
-    SettingsResult result{rest, {}};
-    std::array<int, ParamRecord::ChannelCount> seen{};
-    const auto error = [&](int line, const std::string &what) {
-        result.errors.push_back("line " + std::to_string(line) + ": " + what);
-    };
-    bool first = true;
-    for (int number = 1; !text.empty(); ++number) {
-        const std::size_t end = text.find('\n');
-        std::vector<std::string> fields(1);
-        for (const char c : text.substr(0, end)) {
-            if (c == ',' || c == ';')
-                fields.emplace_back();
-            else if (c != '"' && c != ' ' && c != '\t' && c != '\r')
-                fields.back() += c;
-        }
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (fields.size() == 1 && fields[0].empty())
-            continue;
-        const bool header = first && !fields[0].empty() && !IsDigit(fields[0][0]);
-        first = false;
-        if (header)
-            continue;
-        if (fields.size() != 3) {
-            error(number, "a row needs the channel, the transmit and the receive frequency");
-            continue;
-        }
-        std::string why;
-        const std::optional<int> channel = ChannelNumber(fields[0], why);
-        if (!channel) {
-            error(number, why);
-            continue;
-        }
-        int &seenOn = seen[static_cast<std::size_t>(*channel - 1)];
-        if (seenOn != 0) {
-            error(number, "channel " + std::to_string(*channel) +
-                              " is given again (first on line " + std::to_string(seenOn) + ")");
-            continue;
-        }
-        seenOn = number;
-        ChannelFrequencies &frequencies =
-            result.settings.channels[static_cast<std::size_t>(*channel - 1)];
-        frequencies = {FromSpreadsheet(fields[1]), FromSpreadsheet(fields[2])};
-        if (!IsFrequencyText(frequencies.tx))
-            error(number, "transmit frequency " + Quoted(fields[1]) + " is not a frequency" +
-                              FrequencyHint);
-        if (!IsFrequencyText(frequencies.rx))
-            error(number,
-                  "receive frequency " + Quoted(fields[2]) + " is not a frequency" + FrequencyHint);
-    }
-    for (std::size_t i = 0; i < seen.size(); ++i)
-        if (seen[i] == 0)
-            result.errors.push_back("channel " + std::to_string(i + 1) + " is missing");
-    Cap(result.errors);
-    return result;
 }

@@ -30,6 +30,9 @@
 
 inline constexpr int ParamFileFormat = 1;
 inline constexpr int HighestSquelch = 8;
+// The largest parameter file or channel table read: far more than either needs, even with long
+// comments, and small enough to refuse an endless device at once.
+inline constexpr std::size_t LargestParamFile = 1 << 20;
 
 struct ChannelFrequencies
 {
@@ -71,8 +74,10 @@ std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
                                              const ModuleSettings &module);
 
 // The channel table for spreadsheets: a header, then "channel,transmit,receive" rows. Reading
-// takes ',' or ';' between fields, quotes around them, and a frequency a spreadsheet shortened
-// ("450.125", "450"); it replaces the channels of `rest` and keeps its tones and squelch.
+// takes ',' or ';' between fields (the first row decides which), quotes around them, a decimal
+// comma where it cannot be a separator ("460,125" in a ';' table, or quoted), and a frequency a
+// spreadsheet shortened ("450.125", "450"); any other value is refused as written, never
+// changed. It replaces the channels of `rest` and keeps its tones and squelch.
 std::string WriteChannelTable(const ModuleSettings &settings);
 SettingsResult ReadChannelTable(std::string_view text, const ModuleSettings &rest);
 

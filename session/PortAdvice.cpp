@@ -20,8 +20,11 @@ std::vector<std::string> PresentSerialAdapters(const std::string &folder)
 std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailure &failure,
                               const std::vector<std::string> &adapters)
 {
-    std::string text =
-        portName + " (" + failure.device + ") could not be opened: " + failure.systemText + ".";
+    const bool named = !portName.empty() && portName.front() != '/'; // a name, not a path
+    std::string text = (failure.device.empty() || failure.device == portName
+                            ? portName
+                            : portName + " (" + failure.device + ")") +
+                       " could not be opened: " + failure.systemText + ".";
     if (!LinuxHints) {
         if (failure.kind == port::OpenFailureKind::NoSuchDevice)
             text += "\nThere is no such port: Device Manager lists the ports under \"Ports (COM & "
@@ -41,7 +44,9 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
             for (const std::string &adapter : adapters)
                 text += "\n  " + adapter;
         }
-        text += "\nTo give an adapter the name " + portName + ": sudo ln -s /dev/ttyUSB0 /dev/" +
+        if (named)
+            text +=
+                "\nTo give an adapter the name " + portName + ": sudo ln -s /dev/ttyUSB0 /dev/" +
                 portName +
                 " (with its device), or a udev rule; see the README, \"Serial ports on Linux\".";
         break;

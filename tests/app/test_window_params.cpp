@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -19,6 +20,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/resource.h>
+
+#include <csignal>
 
 using namespace std::string_literals;
 
@@ -531,6 +536,11 @@ void TestWindowParams::parameterFiles_data()
     QTest::newRow("save with a field holding no frequency")
         << "menu" << ParamRecord::RxFrequencyPos(3) << QByteArray("4A0.12x5") << QByteArray()
         << "Channel 3 receive frequency \"4A0.12x5\" is not a frequency; nothing was saved";
+    // The file system refuses the write (a file size limit stands in for a full disk).
+    QTest::newRow("save refused by the file system keeps the old file")
+        << "keys" << std::size_t(0) << QByteArray() << QByteArray()
+        << "Cannot save the parameters: <file>: cannot be written, the old file is kept: File too "
+           "large";
 }
 
 void TestWindowParams::parameterFiles()
@@ -563,6 +573,28 @@ void TestWindowParams::parameterFiles()
     window_->ShowParams(record);
     const QString boxesShown = StateText(*window_);
 
+    if (error.startsWith(QLatin1String("Cannot save"))) {
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
+        old.close();
+        rlimit limit{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
+        const rlimit full{0, limit.rlim_max};
+        const auto signal = std::signal(SIGXFSZ, SIG_IGN);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+        const bool done = FileAction(*window_, route, true, file);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, signal);
+        QVERIFY(done);
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QString(error).replace(QStringLiteral("<file>"), file)),
+                 qPrintable(boxes[0]));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old\n"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"site.nmct"});
+        return;
+    }
     if (fileText.isEmpty()) {
         const std::string shown = field == 0 ? window_->BuildSetCommand() : std::string();
         QVERIFY(FileAction(*window_, route, true, file));

@@ -6,6 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include "protocol/ParamFile.h"
 #include "tools/modsim/ModuleSimulator.h"
 
@@ -39,7 +44,10 @@ private slots:
 
 void TestCli::command_data()
 {
-    // "{port}" stands for the module's line, "{file}" for a file holding `file`.
+    // "{port}" stands for the module's line, "{file}" for a file holding `file`, "{dir}" for
+    // its folder. A first argument in braces sets the program's surroundings: "{endless}"
+    // endless standard input, "{closed}" standard output closed, "{full}" a file system that
+    // takes no more bytes (a file size limit).
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<Faults>("faults");
@@ -81,7 +89,8 @@ void TestCli::command_data()
         << "";
     QTest::newRow("detect, no such port")
         << QStringList{"--port", "/nonexistent/tty", "detect"} << none << good << 4 << ""
-        << "nmct-cli: /nonexistent/tty: no module: the port cannot be opened: no such device"
+        << "nmct-cli: no module: /nonexistent/tty could not be opened: No such file or directory.\n"
+           "There is no such device."
         << "";
     QTest::newRow("detect, silent module")
         << port + QStringList{"detect"} << none << Faults{.reply = ReplyFault::Silent} << 4 << ""
@@ -112,8 +121,34 @@ void TestCli::command_data()
         << "AAFAA AAFA3";
     QTest::newRow("write, refused")
         << port + QStringList{"write", "{file}"} << changed << Faults{.okText = "NO"} << 6 << ""
-        << ": writing failed: the module did not accept"
+        << ": writing failed: the module's reply was not OK; its state is unknown (check it "
+           "with 'nmct-cli verify FILE'"
         << "AAFAA AAFA3";
+    QTest::newRow("write, endless input")
+        << QStringList{"{endless}", "write", "-"} << none << good << 3 << ""
+        << "standard input: too large (more than 1048576 bytes"
+        << "";
+    QTest::newRow("write, a folder as the file")
+        << port + QStringList{"write", "{dir}"} << none << good << 3 << ""
+        << "{dir}: cannot be read: Is a directory"
+        << "";
+    QTest::newRow("detect, line noise is not a module")
+        << port + QStringList{"detect"} << none << Faults{.reply = ReplyFault::Garbage} << 4 << ""
+        << ": no module: something answered, but not as a module (model '', version '<0x"
+        << "AAFAA";
+    QTest::newRow("read, full disk keeps the old file")
+        << QStringList{"{full}", "--port", "{port}", "read", "{file}"} << changed << good << 3
+        << "channel 3   460.0000  460.5000"
+        << "{file}: cannot be written, the old file is kept: File too large"
+        << "AAFAA AAFA1";
+    QTest::newRow("read, a folder where the file goes")
+        << port + QStringList{"read", "{dir}"} << none << good << 3 << ""
+        << "{dir}: cannot be written: Is a directory"
+        << "AAFAA AAFA1";
+    QTest::newRow("read, standard output closed")
+        << QStringList{"{closed}", "--port", "{port}", "read"} << none << good << 3 << ""
+        << "standard output: write error: Bad file descriptor"
+        << "AAFAA AAFA1";
     QTest::newRow("verify lists each difference")
         << port + QStringList{"verify", "{file}"} << changed << good << 5
         << "channel 3 receive frequency: 460.5000 in the file, 452.1250 in the module"
@@ -126,10 +161,10 @@ void TestCli::command_data()
         << port + QStringList{"volume", "3"} << none << Faults{.answerLimit = 1} << 6 << ""
         << ": setting the volume failed: the module did not answer"
         << "AAFAA AAFA4";
-    QTest::newRow("export-csv") << QStringList{"export-csv", "{file}"} << changed << good << 0
-                                << "3,460.0000,460.5000\r"
-                                << ""
-                                << "";
+    QTest::newRow("export-csv to /dev/stdout") << QStringList{"export-csv", "{file}", "/dev/stdout"}
+                                               << changed << good << 0 << "3,460.0000,460.5000\r"
+                                               << ""
+                                               << "";
     QTest::newRow("ports") << QStringList{"ports"} << none << good << 0
                            << "Port names and the devices they open:"
                            << ""
@@ -156,8 +191,24 @@ void TestCli::command()
     }
     arguments.replaceInStrings("{port}", QString::fromStdString(module.SlavePath()));
     arguments.replaceInStrings("{file}", path);
+    arguments.replaceInStrings("{dir}", folder.path());
+    const QString surroundings = arguments.first().startsWith('{') ? arguments.takeFirst() : "";
 
     QProcess cli;
+    QProcess endless;
+    if (surroundings == "{endless}") {
+        endless.setStandardOutputProcess(&cli);
+        endless.start("yes", {});
+    }
+    cli.setChildProcessModifier([surroundings] {
+        if (surroundings == "{closed}")
+            ::close(STDOUT_FILENO);
+        if (surroundings == "{full}") {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit none{0, 0};
+            ::setrlimit(RLIMIT_FSIZE, &none);
+        }
+    });
     cli.setEnvironment(QProcess::systemEnvironment().filter(QRegularExpression("^(?!NMCT_PORT=)")));
     cli.start(NMCT_CLI, arguments);
     QVERIFY(cli.waitForFinished(20000));
@@ -168,7 +219,8 @@ void TestCli::command()
     QFile saved(path);
     const QString lines = out + (saved.open(QIODevice::ReadOnly) ? saved.readAll() : "");
     QVERIFY2(output.isEmpty() || lines.split('\n').contains(output), qPrintable(lines));
-    QVERIFY2(err.contains(QString(error).replace("{file}", path)), qPrintable(err));
+    QVERIFY2(err.contains(QString(error).replace("{file}", path).replace("{dir}", folder.path())),
+             qPrintable(err));
     QVERIFY2(error.isEmpty() == err.isEmpty(), qPrintable(err));
 
     QStringList commands;

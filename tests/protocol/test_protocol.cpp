@@ -370,6 +370,8 @@ void TestProtocol::paramFile_data()
                          "460.0000,460.5000"),
                   "011,125,2", "000,039,8")
         << QString();
+    QTest::newRow("CR-only line ends") << false << Edited(FactoryFile, "\n", "\r")
+                                       << QByteArray::fromStdString(DefaultSetCommand) << QString();
 
     const struct
     {
@@ -405,7 +407,13 @@ void TestProtocol::paramFile_data()
         {"squelch missing", "squelch  2\n", "", "the squelch is missing"},
         {"not UTF-8", "# channel", "# \xff channel", "line 5: not UTF-8 text"},
         {"control characters quoted", "squelch  2", "squelch \x1b[2J",
-         "line 25: squelch '?[2J' is not a level"},
+         "line 25: squelch '<U+001B>[2J' is not a level"},
+        {"no-break space shown", "channel 2 ",
+         "channel\xC2\xA0"
+         "2 ",
+         "line 7: 'channel<U+00A0>2' is not a setting"},
+        {"zero-width space shown", "456.1250  456", "456.1250\xE2\x80\x8B  456",
+         "line 12: transmit frequency '456.1250<U+200B>' is not a frequency"},
     };
     for (const auto &row : bad)
         QTest::newRow(row.name) << false << Edited(FactoryFile, row.from, row.to) << none
@@ -428,6 +436,20 @@ void TestProtocol::paramFile_data()
     QTest::newRow("table, short row")
         << true << Edited(csv, "\n2;\"455.5250\";", "\n2;") << none
         << QString("line 16: a row needs the channel, the transmit and the receive frequency");
+    QTest::newRow("table, BOM and no header")
+        << true << "\xEF\xBB\xBF" + csv.mid(csv.indexOf('\n') + 1) << sameChannels << QString();
+    QTest::newRow("table, decimal commas in a ';' table")
+        << true << Edited(csv, "\"455.5250\";455.525", "455,5250;\"455,525\"") << sameChannels
+        << QString();
+    QTest::newRow("table, quoted decimal commas in a ',' table")
+        << true << Edited(Edited(csv, ";", ","), "\"455.5250\",455.525", "\"455,5250\",\"455,525\"")
+        << sameChannels << QString();
+    QTest::newRow("table, decimal comma in a ';' table is not a separator")
+        << true << Edited(csv, "\n1;\"455.5250\";455.525", "\n1;460,125") << none
+        << QString("line 17: a row needs the channel, the transmit and the receive frequency");
+    QTest::newRow("table, blank inside a number")
+        << true << Edited(csv, "\n3;\"455.5250\"", "\n3;\"4 55.5250\"") << none
+        << QString("line 15: transmit frequency '4 55.5250' is not a frequency");
     QTest::newRow("empty") << false << QByteArray("# nothing\n") << none
                            << QString("the file is empty: it must start with 'format 1'");
 }
@@ -475,9 +497,9 @@ void TestProtocol::paramFileFromRecord()
     record.SetField(ParamRecord::TxTonePos, "abc");
     record.SetField(ParamRecord::TxFrequencyPos(2), std::string("45\0.1250", 8));
     const SettingsResult broken = SettingsFromRecord(record);
-    QCOMPARE(broken.errors,
-             (std::vector<std::string>{"channel 2 transmit frequency '45?.1250' is not a frequency",
-                                       "transmit tone code 'abc' is not a known tone"}));
+    QCOMPARE(broken.errors, (std::vector<std::string>{
+                                "channel 2 transmit frequency '45<U+0000>.1250' is not a frequency",
+                                "transmit tone code 'abc' is not a known tone"}));
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)
