@@ -26,6 +26,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
     BuildWindow();
     ConnectHandlers();
     BuildFileActions();
+    RouteDropsToWindow();
     CentreOnScreen();
     KeepTitleBarEmpty();
     FormCreate();

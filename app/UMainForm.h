@@ -243,6 +243,9 @@ private:
     QAction *actLoad = nullptr; // Ctrl+O
     QString lastFile;           // where the file dialog starts
     void BuildFileActions();
+    // A drop anywhere on the window reaches the window, which loads the file: no field or
+    // selector takes the dragged file's path (or any dragged text) as its own text.
+    void RouteDropsToWindow();
     QString AskFileName(FileChoice choice);
     // What the window shows, as a file keeps it; throws, as SET does, when a selector shows no
     // item, and when a frequency field holds no frequency.
