@@ -33,20 +33,33 @@
 namespace {
 
 // Disables a button for the length of a scope and enables it again on every way out, errors
-// included.
+// included. A button that has the keyboard keeps it: Qt would hand the focus of a disabled
+// button to the next in the tab chain, often another operation, which the next Space would
+// start. The window holds the focus meanwhile, and the button takes it back unless the user has
+// put it elsewhere.
 class ButtonDisabledDuring
 {
 public:
-    explicit ButtonDisabledDuring(QPushButton *button) : button(button)
+    explicit ButtonDisabledDuring(QPushButton *button)
+        : button(button), hadFocus(button->window()->focusWidget() == button)
     {
+        if (hadFocus)
+            button->window()->setFocus(Qt::OtherFocusReason);
         button->setEnabled(false);
     }
-    ~ButtonDisabledDuring() { button->setEnabled(true); }
+    ~ButtonDisabledDuring()
+    {
+        button->setEnabled(true);
+        const QWidget *focus = button->window()->focusWidget();
+        if (hadFocus && (focus == nullptr || focus == button->window()))
+            button->setFocus(Qt::OtherFocusReason);
+    }
     ButtonDisabledDuring(const ButtonDisabledDuring &) = delete;
     ButtonDisabledDuring &operator=(const ButtonDisabledDuring &) = delete;
 
 private:
     QPushButton *button;
+    bool hadFocus;
 };
 
 QString Text(const std::string &bytes)

@@ -133,6 +133,14 @@ void AnswerMessages(ToolRig &tool, std::function<void(TfrmMsg &)> check)
     });
 }
 
+// The window is active again, as a window manager makes the owner of a dialog that closed; the
+// offscreen platform leaves no window active.
+void ActivateAgain(TfrmMain &w)
+{
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+}
+
 Faults LateReplies(std::chrono::milliseconds delay)
 {
     Faults late;
@@ -165,6 +173,8 @@ private slots:
     void badToneCodeOnRead();
     void badToneCodeOnOpen();
     void setRefusesToneNotInList();
+    void keyboardStaysOnOperation_data();
+    void keyboardStaysOnOperation();
     void openWithoutDevice();
     void openPortHeldElsewhere();
     void closingWindowReleasesDevice();
@@ -558,6 +568,43 @@ void TestEndToEnd::setRefusesToneNotInList()
     QVERIFY(tool.Wire().empty());
     QVERIFY(tool.messages.isEmpty());
     QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
+}
+
+void TestEndToEnd::keyboardStaysOnOperation_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("sent"); // the command words of one run
+    QTest::newRow("READ") << "btnRead" << QStringList{"AAFA1"};
+    QTest::newRow("SET, after its message") << "btnSet" << QStringList{"AAFA3"};
+    QTest::newRow("DEFAULT, after its message and read-back")
+        << "btnDefault" << QStringList{"AAFA2", "AAFA1"};
+}
+
+void TestEndToEnd::keyboardStaysOnOperation()
+{
+    // Qt moves the focus off a button that disables itself, to the next in the chain: a second
+    // Space after READ would restore the factory settings.
+    QFETCH(QString, button);
+    QFETCH(QStringList, sent);
+    ToolRig tool;
+    tool.ClickOpen();
+    TfrmMain &w = tool.window();
+    auto *target = w.findChild<QPushButton *>(button);
+    QVERIFY(target);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    tool.ForgetWire();
+
+    for (int press = 1; press <= 2; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        RIG_CHECKED(ActivateAgain(w));
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+    }
+    QStringList words;
+    for (const std::string &command : tool.Wire())
+        if (command != "AAFAA") // the presence watch may come between
+            words << QString::fromLatin1(command.substr(0, 5));
+    QCOMPARE(words, sent + sent);
 }
 
 void TestEndToEnd::openWithoutDevice()
