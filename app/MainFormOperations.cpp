@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace {
 
@@ -135,6 +136,7 @@ void TfrmMain::btnOpenClick()
         return;
     }
     PortOpened = true;
+    recordShown = false; // a new connection: what is shown came from elsewhere
     cbxComm->setEnabled(false);
     shpLight->SetBrushColor(FormColor::Green);
     btnOpen->setText(QStringLiteral("CLOSE"));
@@ -245,6 +247,10 @@ void TfrmMain::btnSetClick()
     if (session->Busy())
         return;
     ButtonDisabledDuring whileSetting(btnSet);
+    // The start-up values, or a record shown only in part, are no module's settings.
+    if (!recordShown)
+        throw std::runtime_error("Nothing has been read from the module yet: press READ, or load a "
+                                 "parameter file, before SET; nothing was sent");
     if (session->Set(ShownSetValues()) == StepResult::Ok)
         ShowInfo(SetSucceeded);
     else

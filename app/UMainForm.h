@@ -9,7 +9,8 @@
 // the constructor (MainFormLayout.cpp) and go with the window. It owns the serial link `Link`
 // for its whole life: created first in FormCreate, freed in FormDestroy, which stops an open
 // port and its threads; the module session over it does the exchanges, and the handlers show
-// their results. The window keeps two flags beside its controls, DeviceFound and PortOpened.
+// their results. The window keeps three flags beside its controls: DeviceFound, PortOpened and
+// recordShown (what SET may send).
 //
 // Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
 // toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
@@ -88,8 +89,10 @@ public:
     // ---- Parameters ---------------------------------------------------------------------
     // Spreads a record over the frequency fields, the tone selectors with their check boxes
     // and the squelch selector, in that order. A tone code or squelch field that is not a
-    // decimal number throws EConvertError; what was shown before it stays shown.
+    // decimal number throws EConvertError; what was shown before it stays shown, and SET
+    // refuses until a whole record is shown.
     void ShowParams(ParamRecord record);
+    // The start-up values; SET refuses to send them.
     void LoadDefaults();
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.
@@ -124,6 +127,9 @@ private:
     std::unique_ptr<TKVComm> Link; // the request/response link to the module
     bool DeviceFound = false;      // the last identify exchange got a reply
     bool PortOpened = false;       // opened with OPEN and not closed since
+    // The controls show a whole record, read from the module since OPEN or loaded from a file
+    // (edited since, perhaps); SET sends nothing else.
+    bool recordShown = false;
 
     // The steps of working with the module, over Link; made after Link and freed before it.
     std::unique_ptr<ModuleSession> session;

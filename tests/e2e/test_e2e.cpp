@@ -18,11 +18,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -173,6 +175,7 @@ private slots:
     void badToneCodeOnRead();
     void badToneCodeOnOpen();
     void setRefusesToneNotInList();
+    void setAfterUnansweredRead();
     void keyboardStaysOnOperation_data();
     void keyboardStaysOnOperation();
     void openWithoutDevice();
@@ -568,6 +571,50 @@ void TestEndToEnd::setRefusesToneNotInList()
     QVERIFY(tool.Wire().empty());
     QVERIFY(tool.messages.isEmpty());
     QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
+}
+
+void TestEndToEnd::setAfterUnansweredRead()
+{
+    ToolRig tool;
+    Faults answersOnce;
+    answersOnce.answerLimit = 1; // identifies, then reads nothing
+    tool.module().SetFaults(answersOnce);
+    tool.ClickOpen();
+    TfrmMain &w = tool.window();
+    QCOMPARE(tool.messages, QStringList{"Operation failed!"});
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    tool.module().SetFaults({});
+    tool.ForgetWire();
+
+    // The window shows its start-up values, not the module's: SET sends nothing.
+    tool.Click(Control<QPushButton>(w, "btnSet"));
+    QCOMPARE(tool.errors, QStringList{"Nothing has been read from the module yet: press READ, or "
+                                      "load a parameter file, before SET; nothing was sent."});
+    QVERIFY(tool.Wire().empty());
+    QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
+
+    // A loaded file is the user's own values: SET sends them.
+    QTemporaryDir folder;
+    const QString file = folder.filePath("site.nmct");
+    QFile written(file);
+    std::string text = "format 1\n";
+    for (int channel = 1; channel <= 16; ++channel)
+        text += "channel " + std::to_string(channel) + " 440.0000 441.0000\n";
+    text += "tx-tone CTCSS 5\nrx-tone CDCSS 023I\nsquelch 7\n";
+    QVERIFY(written.open(QIODevice::WriteOnly) &&
+            written.write(text.data(), qint64(text.size())) == qint64(text.size()));
+    written.close();
+    TfrmMain::SetFileDialogHook([&file](TfrmMain::FileChoice) { return file; });
+    const auto noHook = qScopeGuard([] { TfrmMain::SetFileDialogHook({}); });
+    RIG_CHECKED(ActivateAgain(w));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::ControlModifier);
+    tool.Click(Control<QPushButton>(w, "btnSet"));
+
+    std::string channels;
+    for (int channel = 1; channel <= 16; ++channel)
+        channels += "440.0000,441.0000,";
+    QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA3" + channels + "005,039,7\\r\\n"}));
+    QCOMPARE(tool.messages, (QStringList{"Operation failed!", "Successfully set!"}));
 }
 
 void TestEndToEnd::keyboardStaysOnOperation_data()
