@@ -167,6 +167,14 @@ void TfrmMain::contextMenuEvent(QContextMenuEvent *event)
     menu.exec(event->globalPos());
 }
 
+void TfrmMain::RouteDropsToWindow()
+{
+    // Qt gives a drag to the innermost widget under the pointer that accepts drops; an editable
+    // selector's line edit would paste the file's URL.
+    for (QWidget *child : findChildren<QWidget *>())
+        child->setAcceptDrops(false);
+}
+
 void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
 {
     if (!DraggedFile(event->mimeData()).isEmpty())

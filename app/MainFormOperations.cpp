@@ -27,24 +27,38 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace {
 
 // Disables a button for the length of a scope and enables it again on every way out, errors
-// included.
+// included. A button that has the keyboard keeps it: Qt would hand the focus of a disabled
+// button to the next in the tab chain, often another operation, which the next Space would
+// start. The window holds the focus meanwhile, and the button takes it back unless the user has
+// put it elsewhere.
 class ButtonDisabledDuring
 {
 public:
-    explicit ButtonDisabledDuring(QPushButton *button) : button(button)
+    explicit ButtonDisabledDuring(QPushButton *button)
+        : button(button), hadFocus(button->window()->focusWidget() == button)
     {
+        if (hadFocus)
+            button->window()->setFocus(Qt::OtherFocusReason);
         button->setEnabled(false);
     }
-    ~ButtonDisabledDuring() { button->setEnabled(true); }
+    ~ButtonDisabledDuring()
+    {
+        button->setEnabled(true);
+        const QWidget *focus = button->window()->focusWidget();
+        if (hadFocus && (focus == nullptr || focus == button->window()))
+            button->setFocus(Qt::OtherFocusReason);
+    }
     ButtonDisabledDuring(const ButtonDisabledDuring &) = delete;
     ButtonDisabledDuring &operator=(const ButtonDisabledDuring &) = delete;
 
 private:
     QPushButton *button;
+    bool hadFocus;
 };
 
 QString Text(const std::string &bytes)
@@ -121,7 +135,10 @@ void TfrmMain::btnOpenClick()
         DisconnectPort();
     Panel6->setToolTip(QString());
     const std::string portName = "COM" + std::to_string(cbxComm->currentIndex() + 1);
-    const OpenResult open = session->Open(portName, [this] { ShowPortOpen(true); });
+    const OpenResult open = session->Open(portName, [this] {
+        recordShown = false; // a new connection: what is shown came from elsewhere
+        ShowPortOpen(true);
+    });
     if (open.result == StepResult::Busy)
         return;
     if (open.result == StepResult::NoPort) {
@@ -239,6 +256,10 @@ void TfrmMain::btnSetClick()
     if (session->Busy())
         return;
     ButtonDisabledDuring whileSetting(btnSet);
+    // The start-up values, or a record shown only in part, are no module's settings.
+    if (!recordShown)
+        throw std::runtime_error("Nothing has been read from the module yet: press READ, or load a "
+                                 "parameter file, before SET; nothing was sent");
     if (session->Set(ShownSetValues()) == StepResult::Ok)
         ShowInfo(SetSucceeded);
     else

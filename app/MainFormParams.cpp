@@ -54,6 +54,7 @@ ToneCode SelectedTone(const ToneControls &controls, const char *refusal)
 
 void TfrmMain::ShowParams(ParamRecord record)
 {
+    recordShown = false; // until all of it is shown
     for (int channel = 1; channel <= ChannelCount; ++channel)
         MEdChannel[static_cast<std::size_t>(channel - 1)]->SetText(
             QByteArray::fromStdString(record.TxFrequency(channel)));
@@ -64,6 +65,7 @@ void TfrmMain::ShowParams(ParamRecord record)
     ShowTone(record.TxToneText(), {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
     ShowTone(record.RxToneText(), {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
     CbxSQ->setCurrentIndex(StrToInt(record.SquelchText()));
+    recordShown = true;
 }
 
 void TfrmMain::LoadDefaults()
@@ -71,6 +73,7 @@ void TfrmMain::LoadDefaults()
     ParamRecord record;
     MakeDefaultParams(record);
     ShowParams(record);
+    recordShown = false;
 }
 
 std::string TfrmMain::BuildSetCommand() const

@@ -24,6 +24,7 @@ TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
     BuildWindow();
     ConnectHandlers();
     BuildFileActions();
+    RouteDropsToWindow();
     CentreOnScreen();
     KeepTitleBarEmpty();
     FormCreate();

@@ -11,6 +11,7 @@
 // and its threads. The session owns the serial link `Link` (session->Link()) and keeps the
 // connection's state (ConnectionState: device found, port opened, the watch, a CLOSE waiting
 // for an operation); the window forwards its clicks and timer ticks to it and shows the state.
+// Beside its controls it keeps one flag of its own, recordShown (what SET may send).
 //
 // Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
 // toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
@@ -93,8 +94,10 @@ public:
     // ---- Parameters ---------------------------------------------------------------------
     // Spreads a record over the frequency fields, the tone selectors with their check boxes
     // and the squelch selector, in that order. A tone code or squelch field that is not a
-    // decimal number throws EConvertError; what was shown before it stays shown.
+    // decimal number throws EConvertError; what was shown before it stays shown, and SET
+    // refuses until a whole record is shown.
     void ShowParams(ParamRecord record);
+    // The start-up values; SET refuses to send them.
     void LoadDefaults();
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.
@@ -129,6 +132,9 @@ private:
     // Whether the device is found and the port opened (DeviceFound, PortOpened), the watch, and
     // a CLOSE or window close that waits for an operation, live in the session's
     // ConnectionState; the window shows them.
+    // The controls show a whole record, read from the module since OPEN or loaded from a file
+    // (edited since, perhaps); SET sends nothing else.
+    bool recordShown = false;
 
     // The one door to the module: it owns the link (reached as session->Link()) and keeps the
     // connection's state.
@@ -250,6 +256,9 @@ private:
     QAction *actLoad = nullptr; // Ctrl+O
     QString lastFile;           // where the file dialog starts
     void BuildFileActions();
+    // A drop anywhere on the window reaches the window, which loads the file: no field or
+    // selector takes the dragged file's path (or any dragged text) as its own text.
+    void RouteDropsToWindow();
     QString AskFileName(FileChoice choice);
     // What the window shows, as a file keeps it; throws, as SET does, when a selector shows no
     // item, and when a frequency field holds no frequency.

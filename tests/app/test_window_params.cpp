@@ -94,8 +94,9 @@ QString SelectorState(const TfrmMain &window)
 }
 
 // Saves or loads the way a user does: "keys" Ctrl+S / Ctrl+O, "menu" the background's context
-// menu, "drop" a file dropped onto the window (loading only; saving then uses Ctrl+S). False
-// when the menu did not come up or the window did not take the dragged file.
+// menu, "drop" a file dropped onto the window's background, "drop on <control>" onto a control
+// (loading only; saving then uses Ctrl+S). False when the menu did not come up or the window did
+// not take the dragged file.
 bool FileAction(TfrmMain &window, const QString &route, bool save, const QString &file)
 {
     if (route == QLatin1String("menu")) {
@@ -117,14 +118,23 @@ bool FileAction(TfrmMain &window, const QString &route, bool save, const QString
         QApplication::sendEvent(background, &event);
         return shown;
     }
-    if (route == QLatin1String("drop") && !save) {
+    if (route.startsWith(QLatin1String("drop")) && !save) {
+        // As a file manager drags a file: its URL, and the same as text. The platform hands the
+        // drag to the window, which passes it to the control under the pointer.
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(file)});
-        QDragEnterEvent enter({300, 20}, Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(&window, &enter);
-        QDropEvent drop(QPointF(300, 20), Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(&window, &drop);
-        return enter.isAccepted();
+        data.setText(QUrl::fromLocalFile(file).toString());
+        const QString target = route.section(QLatin1Char(' '), 2);
+        const QPoint at = target.isEmpty()
+                              ? QPoint(300, 20)
+                              : Control<QWidget>(window, target)->mapTo(&window, QPoint(8, 8));
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(window.windowHandle(), &enter);
+        QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(window.windowHandle(), &move);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(window.windowHandle(), &drop);
+        return drop.isAccepted();
     }
     QTest::keyClick(QApplication::focusWidget(), save ? Qt::Key_S : Qt::Key_O, Qt::ControlModifier);
     return true;
@@ -522,6 +532,9 @@ void TestWindowParams::parameterFiles_data()
     QTest::newRow("keys") << "keys" << std::size_t(0) << QByteArray() << QByteArray() << "";
     QTest::newRow("menu") << "menu" << std::size_t(0) << QByteArray() << QByteArray() << "";
     QTest::newRow("drop") << "drop" << std::size_t(0) << QByteArray() << QByteArray() << "";
+    // A selector under the pointer never takes the file's path as its text.
+    QTest::newRow("drop on the squelch selector")
+        << "drop on CbxSQ" << std::size_t(0) << QByteArray() << QByteArray() << "";
     QTest::newRow("load an error")
         << "keys" << std::size_t(0) << QByteArray()
         << QByteArray("format 1\nchannel 1 45O.1250 450.1250\n")
@@ -552,6 +565,7 @@ void TestWindowParams::parameterFiles()
     QFETCH(QString, error);
 
     window_ = MakeShownWindow();
+    window_->EnableEditing(true);                                // as while connected
     Control<FrequencyEdit>(*window_, "MEdChannel1")->setFocus(); // the keys work from a field too
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("site.nmct"));

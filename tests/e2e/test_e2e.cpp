@@ -18,11 +18,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -133,6 +135,14 @@ void AnswerMessages(ToolRig &tool, std::function<void(TfrmMsg &)> check)
     });
 }
 
+// The window is active again, as a window manager makes the owner of a dialog that closed; the
+// offscreen platform leaves no window active.
+void ActivateAgain(TfrmMain &w)
+{
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+}
+
 Faults LateReplies(std::chrono::milliseconds delay)
 {
     Faults late;
@@ -165,6 +175,9 @@ private slots:
     void badToneCodeOnRead();
     void badToneCodeOnOpen();
     void setRefusesToneNotInList();
+    void setAfterUnansweredRead();
+    void keyboardStaysOnOperation_data();
+    void keyboardStaysOnOperation();
     void openWithoutDevice();
     void openPortHeldElsewhere();
     void closingWindowReleasesDevice();
@@ -558,6 +571,87 @@ void TestEndToEnd::setRefusesToneNotInList()
     QVERIFY(tool.Wire().empty());
     QVERIFY(tool.messages.isEmpty());
     QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
+}
+
+void TestEndToEnd::setAfterUnansweredRead()
+{
+    ToolRig tool;
+    Faults answersOnce;
+    answersOnce.answerLimit = 1; // identifies, then reads nothing
+    tool.module().SetFaults(answersOnce);
+    tool.ClickOpen();
+    TfrmMain &w = tool.window();
+    QCOMPARE(tool.messages, QStringList{"Operation failed!"});
+    QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Found!"));
+    tool.module().SetFaults({});
+    tool.ForgetWire();
+
+    // The window shows its start-up values, not the module's: SET sends nothing.
+    tool.Click(Control<QPushButton>(w, "btnSet"));
+    QCOMPARE(tool.errors, QStringList{"Nothing has been read from the module yet: press READ, or "
+                                      "load a parameter file, before SET; nothing was sent."});
+    QVERIFY(tool.Wire().empty());
+    QVERIFY(Control<QPushButton>(w, "btnSet")->isEnabled());
+
+    // A loaded file is the user's own values: SET sends them.
+    QTemporaryDir folder;
+    const QString file = folder.filePath("site.nmct");
+    QFile written(file);
+    std::string text = "format 1\n";
+    for (int channel = 1; channel <= 16; ++channel)
+        text += "channel " + std::to_string(channel) + " 440.0000 441.0000\n";
+    text += "tx-tone CTCSS 5\nrx-tone CDCSS 023I\nsquelch 7\n";
+    QVERIFY(written.open(QIODevice::WriteOnly) &&
+            written.write(text.data(), qint64(text.size())) == qint64(text.size()));
+    written.close();
+    TfrmMain::SetFileDialogHook([&file](TfrmMain::FileChoice) { return file; });
+    const auto noHook = qScopeGuard([] { TfrmMain::SetFileDialogHook({}); });
+    RIG_CHECKED(ActivateAgain(w));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::ControlModifier);
+    tool.Click(Control<QPushButton>(w, "btnSet"));
+
+    std::string channels;
+    for (int channel = 1; channel <= 16; ++channel)
+        channels += "440.0000,441.0000,";
+    QCOMPARE(tool.Wire(), (std::vector<std::string>{"AAFA3" + channels + "005,039,7\\r\\n"}));
+    QCOMPARE(tool.messages, (QStringList{"Operation failed!", "Successfully set!"}));
+}
+
+void TestEndToEnd::keyboardStaysOnOperation_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("sent"); // the command words of one run
+    QTest::newRow("READ") << "btnRead" << QStringList{"AAFA1"};
+    QTest::newRow("SET, after its message") << "btnSet" << QStringList{"AAFA3"};
+    QTest::newRow("DEFAULT, after its message and read-back")
+        << "btnDefault" << QStringList{"AAFA2", "AAFA1"};
+}
+
+void TestEndToEnd::keyboardStaysOnOperation()
+{
+    // Qt moves the focus off a button that disables itself, to the next in the chain: a second
+    // Space after READ would restore the factory settings.
+    QFETCH(QString, button);
+    QFETCH(QStringList, sent);
+    ToolRig tool;
+    tool.ClickOpen();
+    TfrmMain &w = tool.window();
+    auto *target = w.findChild<QPushButton *>(button);
+    QVERIFY(target);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    tool.ForgetWire();
+
+    for (int press = 1; press <= 2; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        RIG_CHECKED(ActivateAgain(w));
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+    }
+    QStringList words;
+    for (const std::string &command : tool.Wire())
+        if (command != "AAFAA") // the presence watch may come between
+            words << QString::fromLatin1(command.substr(0, 5));
+    QCOMPARE(words, sent + sent);
 }
 
 void TestEndToEnd::openWithoutDevice()

@@ -148,6 +148,7 @@ struct Outcome
     QString model;
     QByteArray channel1; // transmit channel 1 afterwards; empty: line noise
     bool watching;       // the presence timer runs afterwards
+    bool setSends; // SET sends: the window shows a whole record the module gave (unless vanished)
 };
 
 } // namespace
@@ -163,6 +164,7 @@ void TestFaults::faultyModule_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QByteArray>("channel1");
     QTest::addColumn<bool>("watching");
+    QTest::addColumn<bool>("setSends");
 
     using enum Operation;
     using enum Fault;
@@ -184,56 +186,61 @@ void TestFaults::faultyModule_data()
         // OPEN. Any identify reply finds the device, and OPEN then reads from the same module:
         // a read reply that stops before the tone codes fails there with an error box, the
         // watch running. No identify reply leaves the port open, "Device Not Found!".
-        {"identify, silent", Identify, Silent, identify, none, noError, false, "", factory, false},
+        {"identify, silent", Identify, Silent, identify, none, noError, false, "", factory, false,
+         false},
         {"identify, garbage", Identify, Garbage, identifyAndRead, none, NoiseCodeError, true, "",
-         noise, true},
+         noise, true, false},
         {"identify, short", Identify, Short, identifyAndRead, none, EmptyCodeError, true, nm450, a,
-         true},
-        {"identify, late", Identify, Late, identify, none, noError, false, "", factory, false},
+         true, false},
+        {"identify, late", Identify, Late, identify, none, noError, false, "", factory, false,
+         false},
         // The identify takes the first part; the read takes the rest of the identify reply.
         {"identify, split", Identify, Split, identifyAndRead, none, EmptyCodeError, true, nm450,
-         noise, true},
-        {"identify, vanish", Identify, Vanish, identify, none, noError, false, "", factory, false},
+         noise, true, false},
+        {"identify, vanish", Identify, Vanish, identify, none, noError, false, "", factory, false,
+         false},
         // A read that gets no reply reports it, and OPEN starts the watch all the same.
         {"identify, then silent", Identify, AnswersOnce, identifyAndRead, failed, noError, true,
-         nm450, factory, true},
+         nm450, factory, true, false},
 
         // READ takes any reply as a record: noise fails at the tone code, the first part of a
         // record shows its frequencies and then fails at the zero bytes behind it.
-        {"read, silent", Read, Silent, read, failed, noError, true, nm450, a, true},
-        {"read, garbage", Read, Garbage, read, none, NoiseCodeError, true, nm450, noise, true},
-        {"read, short", Read, Short, read, none, EmptyCodeError, true, nm450, b, true},
-        {"read, late", Read, Late, read, failed, noError, true, nm450, a, true},
-        {"read, split", Read, Split, read, none, EmptyCodeError, true, nm450, b, true},
-        {"read, vanish", Read, Vanish, read, failed, noError, true, nm450, a, true},
+        {"read, silent", Read, Silent, read, failed, noError, true, nm450, a, true, true},
+        {"read, garbage", Read, Garbage, read, none, NoiseCodeError, true, nm450, noise, true,
+         false},
+        {"read, short", Read, Short, read, none, EmptyCodeError, true, nm450, b, true, false},
+        {"read, late", Read, Late, read, failed, noError, true, nm450, a, true, true},
+        {"read, split", Read, Split, read, none, EmptyCodeError, true, nm450, b, true, false},
+        {"read, vanish", Read, Vanish, read, failed, noError, true, nm450, a, true, true},
 
         // SET, DEFAULT and "Set Vol " succeed only on "OK": noise, "O", a first part "OK" whose
         // two bytes are taken for the end, and no reply all fail, and DEFAULT reads nothing.
-        {"set, silent", Set, Silent, set, failed, noError, true, nm450, a, true},
-        {"set, garbage", Set, Garbage, set, failed, noError, true, nm450, a, true},
-        {"set, short", Set, Short, set, failed, noError, true, nm450, a, true},
-        {"set, late", Set, Late, set, failed, noError, true, nm450, a, true},
-        {"set, split", Set, Split, set, failed, noError, true, nm450, a, true},
-        {"set, vanish", Set, Vanish, set, failed, noError, true, nm450, a, true},
-        {"default, silent", Default, Silent, restore, failed, noError, true, nm450, a, true},
-        {"default, garbage", Default, Garbage, restore, failed, noError, true, nm450, a, true},
-        {"default, short", Default, Short, restore, failed, noError, true, nm450, a, true},
-        {"default, late", Default, Late, restore, failed, noError, true, nm450, a, true},
-        {"default, split", Default, Split, restore, failed, noError, true, nm450, a, true},
-        {"default, vanish", Default, Vanish, restore, failed, noError, true, nm450, a, true},
+        {"set, silent", Set, Silent, set, failed, noError, true, nm450, a, true, true},
+        {"set, garbage", Set, Garbage, set, failed, noError, true, nm450, a, true, true},
+        {"set, short", Set, Short, set, failed, noError, true, nm450, a, true, true},
+        {"set, late", Set, Late, set, failed, noError, true, nm450, a, true, true},
+        {"set, split", Set, Split, set, failed, noError, true, nm450, a, true, true},
+        {"set, vanish", Set, Vanish, set, failed, noError, true, nm450, a, true, true},
+        {"default, silent", Default, Silent, restore, failed, noError, true, nm450, a, true, true},
+        {"default, garbage", Default, Garbage, restore, failed, noError, true, nm450, a, true,
+         true},
+        {"default, short", Default, Short, restore, failed, noError, true, nm450, a, true, true},
+        {"default, late", Default, Late, restore, failed, noError, true, nm450, a, true, true},
+        {"default, split", Default, Split, restore, failed, noError, true, nm450, a, true, true},
+        {"default, vanish", Default, Vanish, restore, failed, noError, true, nm450, a, true, true},
         // Restored, then the read-back gets no reply: both are reported, in that order.
         {"default, then silent", Default, AnswersOnce, restoreAndRead, restoredThenFailed, noError,
-         true, nm450, a, true},
-        {"volume, silent", Volume, Silent, volume, failed, noError, true, nm450, a, true},
-        {"volume, garbage", Volume, Garbage, volume, failed, noError, true, nm450, a, true},
-        {"volume, short", Volume, Short, volume, failed, noError, true, nm450, a, true},
-        {"volume, late", Volume, Late, volume, failed, noError, true, nm450, a, true},
-        {"volume, split", Volume, Split, volume, failed, noError, true, nm450, a, true},
-        {"volume, vanish", Volume, Vanish, volume, failed, noError, true, nm450, a, true},
+         true, nm450, a, true, true},
+        {"volume, silent", Volume, Silent, volume, failed, noError, true, nm450, a, true, true},
+        {"volume, garbage", Volume, Garbage, volume, failed, noError, true, nm450, a, true, true},
+        {"volume, short", Volume, Short, volume, failed, noError, true, nm450, a, true, true},
+        {"volume, late", Volume, Late, volume, failed, noError, true, nm450, a, true, true},
+        {"volume, split", Volume, Split, volume, failed, noError, true, nm450, a, true, true},
+        {"volume, vanish", Volume, Vanish, volume, failed, noError, true, nm450, a, true, true},
     };
     for (const Outcome &o : outcomes) {
         QTest::newRow(o.name) << o.operation << o.fault << o.sent << o.messages << o.errorPattern
-                              << o.found << o.model << o.channel1 << o.watching;
+                              << o.found << o.model << o.channel1 << o.watching << o.setSends;
     }
 }
 
@@ -248,6 +255,7 @@ void TestFaults::faultyModule()
     QFETCH(QString, model);
     QFETCH(QByteArray, channel1);
     QFETCH(bool, watching);
+    QFETCH(bool, setSends);
 
     ToolRig rig;
     TfrmMain &w = rig.window();
@@ -303,16 +311,28 @@ void TestFaults::faultyModule()
     } else {
         rig.module().SetFaults({});
     }
-    rig.module().SetRecord(RecordWith(ChannelC, "007"));
     QTest::qWait(SettleMs);
     rig.messages.clear();
     rig.errors.clear();
     rig.ForgetWire();
 
     if (w.State().portOpened && w.State().deviceFound && fault != Fault::Vanish) {
+        // A record shown only in part, or not at all, is never written into the module.
+        rig.Click(Control<QPushButton>(w, "btnSet"));
+        QCOMPARE(CommandWords(rig.Wire()), setSends ? QStringList{"AAFA3"} : QStringList{});
+        QCOMPARE(rig.messages, setSends ? QStringList{"Successfully set!"} : QStringList{});
+        QCOMPARE(rig.errors.size(), setSends ? 0 : 1);
+        if (!setSends)
+            QVERIFY2(rig.errors.front().startsWith("Nothing has been read from the module yet"),
+                     qPrintable(rig.errors.front()));
+        rig.messages.clear();
+        rig.errors.clear();
+        rig.ForgetWire();
+        rig.module().SetRecord(RecordWith(ChannelC, "007"));
         rig.Click(Control<QPushButton>(w, "btnRead"));
         QCOMPARE(CommandWords(rig.Wire()), QStringList{"AAFA1"});
     } else {
+        rig.module().SetRecord(RecordWith(ChannelC, "007"));
         if (w.State().portOpened)
             rig.ClickOpen(); // CLOSE
         rig.ForgetWire();
