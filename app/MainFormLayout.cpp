@@ -129,10 +129,14 @@ QLineEdit *MakeReadOnlyEdit(QWidget *parent, const char *name, const QRect &plac
     return edit;
 }
 
+// All at once: one insertion into the model instead of one per item.
 template <typename Box> void AddItems(Box *box, const std::vector<std::string> &items)
 {
+    QStringList texts;
+    texts.reserve(qsizetype(items.size()));
     for (const std::string &item : items)
-        box->addItem(QString::fromStdString(item));
+        texts << QString::fromStdString(item);
+    box->addItems(texts);
 }
 
 std::vector<std::string> NumberItems(int last)
@@ -275,9 +279,11 @@ void TfrmMain::BuildPortPanel()
 
     cbxComm = Place(new PortComboBox(Panel2), "cbxComm", {32, 8, 73, 24});
     // From the 20th entry on only the first letter is a capital.
+    QStringList ports;
     for (int port = 1; port <= 30; ++port)
-        cbxComm->addItem((port < 20 ? QStringLiteral("COM") : QStringLiteral("Com")) +
-                         QString::number(port));
+        ports << (port < 20 ? QStringLiteral("COM") : QStringLiteral("Com")) +
+                     QString::number(port);
+    cbxComm->addItems(ports);
     cbxComm->setCurrentIndex(0);
     cbxComm->setFrame(false);
     SetColour(cbxComm, QPalette::Button, FormColor::Yellow);
