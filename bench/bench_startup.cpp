@@ -1,8 +1,9 @@
 // Start-up time from process start to the first painted window, and resident memory after the
-// start and after 100 READs. The tool's window and, as a baseline, an empty Qt window of the
-// same size are each started several times as processes of their own (bench_window_process);
-// the clock starts just before the process is spawned. The READs run against the module
-// simulator (unpaced: memory does not depend on the line's speed) in this process.
+// start and after 100 READs; then where the start goes, step by step. The tool's window and, as
+// a baseline, an empty Qt window of the same size are each started several times as processes of
+// their own (bench_window_process); the clock starts just before the process is spawned. The READs
+// run against the module simulator (unpaced: memory does not depend on the line's speed) in this
+// process.
 //
 //     bench_startup [starts] [reads]
 
