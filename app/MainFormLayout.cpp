@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QResource>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -67,10 +68,40 @@ ClickLabel *MakeLinkLabel(QWidget *parent, const char *name, const QRect &place,
     return label;
 }
 
+// The pictures are kept as raw pixels, a binary PPM: "P6", width, height, 255, then the RGB
+// triples. Read here directly, they need no image decoder: a compressed format would load Qt's
+// image plugins and a decoding library at every start, for three small pictures.
+QPixmap RawPicture(const QString &resource)
+{
+    const QByteArray file = QResource(resource).uncompressedData();
+    QList<QByteArray> header;
+    qsizetype at = 0;
+    while (header.size() < 4 && at < file.size()) {
+        const qsizetype end = file.indexOf('\n', at);
+        if (end < 0)
+            break;
+        header += file.mid(at, end - at).split(' ');
+        at = end + 1;
+    }
+    bool wide = false;
+    bool high = false;
+    const int width = header.size() == 4 ? header[1].toInt(&wide) : 0;
+    const int height = header.size() == 4 ? header[2].toInt(&high) : 0;
+    const qsizetype rowBytes = qsizetype(width) * 3;
+    if (header.size() != 4 || header[0] != "P6" || header[3] != "255" || !wide || !high ||
+        width <= 0 || height <= 0 || file.size() - at != rowBytes * height) {
+        qWarning("%s is not a binary PPM picture", qPrintable(resource));
+        return {};
+    }
+    const QImage pixels(reinterpret_cast<const uchar *>(file.constData() + at), width, height,
+                        rowBytes, QImage::Format_RGB888);
+    return QPixmap::fromImage(pixels.convertToFormat(QImage::Format_RGB32));
+}
+
 QLabel *MakePicture(QWidget *parent, const char *name, QPoint at, const QString &resource)
 {
     auto *picture = Place(new QLabel(parent), name, QRect(at, QSize()));
-    picture->setPixmap(QPixmap(resource));
+    picture->setPixmap(RawPicture(resource));
     picture->resize(picture->pixmap().size()); // the picture decides the size
     return picture;
 }
@@ -98,10 +129,14 @@ QLineEdit *MakeReadOnlyEdit(QWidget *parent, const char *name, const QRect &plac
     return edit;
 }
 
+// All at once: one insertion into the model instead of one per item.
 template <typename Box> void AddItems(Box *box, const std::vector<std::string> &items)
 {
+    QStringList texts;
+    texts.reserve(qsizetype(items.size()));
     for (const std::string &item : items)
-        box->addItem(QString::fromStdString(item));
+        texts << QString::fromStdString(item);
+    box->addItems(texts);
 }
 
 std::vector<std::string> NumberItems(int last)
@@ -194,7 +229,7 @@ void TfrmMain::BuildWindow()
 
 void TfrmMain::BuildBranding()
 {
-    Image1 = MakePicture(this, "Image1", {128, 24}, QStringLiteral(":/images/logo.jpg"));
+    Image1 = MakePicture(this, "Image1", {128, 24}, QStringLiteral(":/images/logo.ppm"));
 
     Label42 = MakeLabel(this, "Label42", {312, 24, 403, 29}, CompanyNameChinese);
     Label42->setFont(WindowFont(Face::KaiTiGb2312, 29, Bold));
@@ -218,8 +253,8 @@ void TfrmMain::BuildBranding()
     SetColour(Label23, QPalette::WindowText, FormColor::Navy);
     Label23->hide();
 
-    Image4 = MakePicture(this, "Image4", {16, 160}, QStringLiteral(":/images/tx-heading.jpg"));
-    Image2 = MakePicture(this, "Image2", {400, 160}, QStringLiteral(":/images/rx-heading.jpg"));
+    Image4 = MakePicture(this, "Image4", {16, 160}, QStringLiteral(":/images/tx-heading.ppm"));
+    Image2 = MakePicture(this, "Image2", {400, 160}, QStringLiteral(":/images/rx-heading.ppm"));
 }
 
 void TfrmMain::BuildIdentificationPanel()
@@ -244,9 +279,11 @@ void TfrmMain::BuildPortPanel()
 
     cbxComm = Place(new PortComboBox(Panel2), "cbxComm", {32, 8, 73, 24});
     // From the 20th entry on only the first letter is a capital.
+    QStringList ports;
     for (int port = 1; port <= 30; ++port)
-        cbxComm->addItem((port < 20 ? QStringLiteral("COM") : QStringLiteral("Com")) +
-                         QString::number(port));
+        ports << (port < 20 ? QStringLiteral("COM") : QStringLiteral("Com")) +
+                     QString::number(port);
+    cbxComm->addItems(ports);
     cbxComm->setCurrentIndex(0);
     cbxComm->setFrame(false);
     SetColour(cbxComm, QPalette::Button, FormColor::Yellow);

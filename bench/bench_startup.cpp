@@ -1,8 +1,9 @@
 // Start-up time from process start to the first painted window, and resident memory after the
-// start and after 100 READs. The tool's window and, as a baseline, an empty Qt window of the
-// same size are each started several times as processes of their own (bench_window_process);
-// the clock starts just before the process is spawned. The READs run against the module
-// simulator (unpaced: memory does not depend on the line's speed) in this process.
+// start and after 100 READs; then where the start goes, step by step. The tool's window and, as
+// a baseline, an empty Qt window of the same size are each started several times as processes of
+// their own (bench_window_process); the clock starts just before the process is spawned. The READs
+// run against the module simulator (unpaced: memory does not depend on the line's speed) in this
+// process.
 //
 //     bench_startup [starts] [reads]
 
@@ -10,18 +11,40 @@
 
 #include "tools/modsim/ModuleSimulator.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
-struct Start
+// The steps of a start as the measured process reports them, in order; "spawned" is this
+// process's clock just before the spawn, with the resident memory of a process not yet started.
+const char *const Steps[] = {"spawned",    "main",   "application", "setup",
+                             "automation", "window", "painted"};
+const char *const StepNames[] = {
+    "",
+    "process start → main (loading the program and its libraries)",
+    "application object",
+    "application name and window fonts",
+    "automation session",
+    "window made",
+    "shown and painted",
+};
+constexpr std::size_t StepCount = std::size(Steps);
+
+// Each step's time and memory growth over all starts, NaN-free: a step the process does not
+// have (the empty window's set-up) is left out.
+struct Starts
 {
-    double seconds = 0;
-    double residentKiB = 0;
+    std::vector<double> milliseconds;
+    std::vector<double> mebibytes;
+    std::array<std::vector<double>, StepCount> stepMilliseconds;
+    std::array<std::vector<double>, StepCount> stepMebibytes;
 };
 
-Start StartOnce(const std::string &program, const std::vector<std::string> &arguments)
+void StartOnce(const std::string &program, const std::vector<std::string> &arguments,
+               Starts &starts)
 {
     const double spawnedAt = bench::MonotonicSeconds();
     bench::ChildProcess child(program, arguments);
@@ -30,25 +53,27 @@ Start StartOnce(const std::string &program, const std::vector<std::string> &argu
                      child.Output().c_str());
         std::exit(1);
     }
-    return {child.Value("painted") - spawnedAt, child.Value("rss_start_kib")};
+    starts.milliseconds.push_back((child.Value("painted") - spawnedAt) * 1000);
+    starts.mebibytes.push_back(child.Value("rss_start_kib") / 1024);
+    double lastSeconds = spawnedAt;
+    double lastKiB = 0;
+    for (std::size_t step = 1; step < StepCount; ++step) {
+        const std::string key = std::string("step_") + Steps[step];
+        const double seconds = child.Value(key + "_s");
+        const double kib = child.Value(key + "_kib");
+        if (seconds < 0 || kib < 0)
+            continue;
+        starts.stepMilliseconds[step].push_back((seconds - lastSeconds) * 1000);
+        starts.stepMebibytes[step].push_back((kib - lastKiB) / 1024);
+        lastSeconds = seconds;
+        lastKiB = kib;
+    }
 }
 
-struct Starts
+// "median" of the step's values, or empty when the process has no such step.
+std::string StepCell(const std::vector<double> &values, int decimals)
 {
-    std::vector<double> milliseconds;
-    std::vector<double> mebibytes;
-};
-
-Starts StartRepeatedly(const std::string &program, const std::vector<std::string> &arguments,
-                       int count)
-{
-    Starts starts;
-    for (int i = 0; i < count; ++i) {
-        const Start start = StartOnce(program, arguments);
-        starts.milliseconds.push_back(start.seconds * 1000);
-        starts.mebibytes.push_back(start.residentKiB / 1024);
-    }
-    return starts;
+    return values.empty() ? std::string() : bench::Fixed(bench::Summarise(values).median, decimals);
 }
 
 } // namespace
@@ -65,12 +90,8 @@ int main(int argc, char *argv[])
     Starts tool;
     Starts bare;
     for (int i = 0; i < count; ++i) {
-        const Starts one = StartRepeatedly(program, {}, 1);
-        const Starts base = StartRepeatedly(program, {"--bare"}, 1);
-        tool.milliseconds.push_back(one.milliseconds[0]);
-        tool.mebibytes.push_back(one.mebibytes[0]);
-        bare.milliseconds.push_back(base.milliseconds[0]);
-        bare.mebibytes.push_back(base.mebibytes[0]);
+        StartOnce(program, {}, tool);
+        StartOnce(program, {"--bare"}, bare);
     }
 
     nmct::modsim::ModuleSimulator simulator({.pacing = false});
@@ -93,10 +114,13 @@ int main(int argc, char *argv[])
     bench::Table table("Start-up and resident memory (platform: " + platformName + ")",
                        {"measure", "tool window", "empty Qt window, same size", "tool − empty"});
     table.Row({"process start → first painted window, ms", bench::Spread(toolStart, 1),
-               bench::Spread(bareStart, 1), bench::Fixed(toolStart.median - bareStart.median, 1)});
+               bench::Spread(bareStart, 1),
+               bench::Fixed(toolStart.median - bareStart.median, 1) + " (" +
+                   bench::Fixed(toolStart.median / bareStart.median, 2) + "×)"});
     table.Row({"resident memory after start, MiB", bench::Spread(toolMemory, 1),
                bench::Spread(bareMemory, 1),
-               bench::Fixed(toolMemory.median - bareMemory.median, 1)});
+               bench::Fixed(toolMemory.median - bareMemory.median, 1) + " (" +
+                   bench::Fixed(toolMemory.median / bareMemory.median, 2) + "×)"});
     table.Row({"resident memory after OPEN and " + std::to_string(reads) + " READs, MiB",
                bench::Fixed(afterReads, 1) + " (" + bench::Fixed(afterStart, 1) +
                    " after start in the same run: +" + bench::Fixed(afterReads - afterStart, 2) +
@@ -106,7 +130,19 @@ int main(int argc, char *argv[])
                " starts of each, alternating; median (min – max). The start runs from just "
                "before the process is spawned to the end of the window's first paint pass; "
                "memory is VmRSS half a second after that. The tool's process starts as the "
-               "program does (title, window fonts, automation session, main window).");
+               "program does (application name, window fonts, automation session, main window).");
     table.Print();
+
+    bench::Table steps("Where the start goes",
+                       {"step", "tool ms", "empty ms", "tool MiB added", "empty MiB added"});
+    for (std::size_t step = 1; step < StepCount; ++step) {
+        steps.Row({StepNames[step], StepCell(tool.stepMilliseconds[step], 1),
+                   StepCell(bare.stepMilliseconds[step], 1), StepCell(tool.stepMebibytes[step], 2),
+                   StepCell(bare.stepMebibytes[step], 2)});
+    }
+    steps.Note("The same starts, median of each step. Memory is VmRSS as the step ends, the first "
+               "step from nothing; the last step's memory is read right after the paint, not half "
+               "a second later as above. The empty window has no set-up or automation step.");
+    steps.Print();
     return 0;
 }

@@ -1,8 +1,12 @@
 // The measured process of bench_startup and bench_idle. It starts the tool's window the way
-// the program does (application title, window fonts, automation session, main window) and
+// the program does (application name, window fonts, automation session, main window) and
 // reports, one "<key> <value>" line each:
 //   painted <s>         monotonic clock when the window's first paint had finished
 //   rss_start_kib <n>   resident memory half a second after that
+//   step_<name>_s <s>, step_<name>_kib <n>
+//                       the clock and resident memory as each step of the start ends: main
+//                       (entered), application (object made), setup (name and fonts), automation,
+//                       window (made), painted; the empty window has no setup or automation
 // and with --port (the module's device, opened as COM1 by clicking OPEN):
 //   opened <0|1>        OPEN found the module
 //   reads_failed <n>    READs (of --reads N) that reported a message or an error
@@ -13,8 +17,8 @@
 
 #include "bench/BenchSupport.h"
 
+#include "app/Application.h"
 #include "app/UMainForm.h"
-#include "app/WindowFonts.h"
 #include "desktop/Automation.h"
 #include "dialogs/UMsg.h"
 #include "serial/platform/Port.h"
@@ -69,6 +73,14 @@ void Report(const char *key, double value)
 {
     std::printf("%s %.6f\n", key, value);
     std::fflush(stdout);
+}
+
+// Where the start is when one of its steps ends.
+void Step(const char *name)
+{
+    const std::string key = std::string("step_") + name;
+    Report((key + "_s").c_str(), bench::MonotonicSeconds());
+    Report((key + "_kib").c_str(), double(bench::ResidentKiB()));
 }
 
 // Runs the event loop for a while.
@@ -143,8 +155,10 @@ void Exercise(TfrmMain &window, const Arguments &arguments)
 
 int main(int argc, char *argv[])
 {
+    Step("main");
     const Arguments arguments = Parse(argc, argv);
     QApplication application(argc, argv);
+    Step("application");
 
     std::unique_ptr<QWidget> window;
     std::unique_ptr<automation::AutomationSession> automationSession;
@@ -152,15 +166,17 @@ int main(int argc, char *argv[])
         window = std::make_unique<QWidget>();
         window->resize(TfrmMain::ClientWidth, TfrmMain::ClientHeight);
     } else {
-        QApplication::setApplicationDisplayName(
-            QStringLiteral("Network Module Communication Tools"));
-        InstallWindowFonts();
+        SetUpApplication();
+        Step("setup");
         automationSession = std::make_unique<automation::AutomationSession>();
+        Step("automation");
         window = std::make_unique<TfrmMain>();
     }
+    Step("window");
     FirstPaint firstPaint(window.get());
     window->show();
     Report("painted", firstPaint.Wait());
+    Step("painted");
     Idle(0.5);
     Report("rss_start_kib", double(bench::ResidentKiB()));
 

@@ -89,6 +89,18 @@ bool TKVComm::SendCommand(const std::string &text)
     received = false;
     replyLength = 0;
 
+    // Chunks the reader posted before this point were read before the command went out; the
+    // component's events arrive in posting order, so they are all handled before the fence.
+    fencePassed = false;
+    const unsigned thisCommand = ++command;
+    QMetaObject::invokeMethod(
+        &fence,
+        [this, thisCommand] {
+            if (thisCommand == command)
+                fencePassed = true;
+        },
+        Qt::QueuedConnection);
+
     comm->SendOutput(text);
     // On a closed port nothing was sent, so nothing can answer: a chunk read before the port
     // was closed may still be delivered during this wait, and it is no reply.
@@ -99,7 +111,8 @@ bool TKVComm::SendCommand(const std::string &text)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(CheckIntervalMs);
     }
-    return false;
+    // What the last processing delivered still counts.
+    return received && sent;
 }
 
 void TKVComm::GetReplyText(std::string &text) const
@@ -122,6 +135,8 @@ void TKVComm::GetReplyRecord(ParamRecord &record) const
 
 void TKVComm::CommReceiveData(TComm *, const char *buffer, std::uint16_t bufferLength)
 {
+    if (!fencePassed)
+        return;
     // The last two bytes of every chunk are the module's line end, whatever they are. A chunk
     // of a single byte leaves nothing: an empty reply.
     const std::size_t length =

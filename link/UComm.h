@@ -7,6 +7,8 @@
 // the reply (TComm raises OnReceiveData from posted events), and it also runs the user's clicks
 // and the presence timer, so re-entry is normal here: Busy() is the only guard against it.
 
+#include <QObject>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -45,7 +47,8 @@ public:
     void GetReplyText(std::string &text) const;
     void GetReplyRecord(ParamRecord &record) const;
 
-    // The component's OnReceiveData handler.
+    // The component's OnReceiveData handler. While a command's fence has not passed, the
+    // chunk was read from the line before the command was handed over: no reply, dropped.
     void CommReceiveData(TComm *sender, const char *buffer, std::uint16_t bufferLength);
 
     TComm &Comm() { return *comm; }
@@ -55,6 +58,10 @@ private:
     bool HasReply() const { return received && replyLength != 0; }
 
     std::unique_ptr<TComm> comm;
+    // Receives the fence posted behind the chunks already waiting when a command starts.
+    QObject fence;
+    unsigned command = 0;
+    bool fencePassed = true;
     bool busy = false;
     bool received = false;
     std::array<char, 342> replyBuffer{};

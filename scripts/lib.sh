@@ -42,8 +42,15 @@ nmct_sanitizer_env() {
             export LSAN_OPTIONS=$lsan
             ;;
         tsan)
-            # Qt is not built with ThreadSanitizer: judge only what our code does.
-            export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
+            # One home for these: the tsan test preset, so that `ctest --preset tsan` run by
+            # hand has them too. Taken from there for what runs outside CTest.
+            TSAN_OPTIONS=$(sed -n 's/^ *"TSAN_OPTIONS": *"\([^"]*\)".*/\1/p' \
+                "$nmct_root/CMakePresets.json")
+            if [ -z "$TSAN_OPTIONS" ]; then
+                echo "nmct_sanitizer_env: no TSAN_OPTIONS in CMakePresets.json" >&2
+                return 2
+            fi
+            export TSAN_OPTIONS
             ;;
         *)
             echo "nmct_sanitizer_env: no settings for '$1'" >&2
