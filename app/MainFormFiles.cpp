@@ -155,7 +155,7 @@ void TfrmMain::LoadParamsFrom(const QString &fileName)
             text += QLatin1Char('\n') + QString::fromStdString(error);
         Fail(text);
     }
-    ShowParams(RecordFromSettings(read.settings));
+    ShowSettings(read.settings);
 }
 
 void TfrmMain::contextMenuEvent(QContextMenuEvent *event)

@@ -5,6 +5,7 @@
 
 #include "protocol/Commands.h"
 #include "protocol/Conversion.h"
+#include "protocol/ParamFile.h"
 #include "protocol/ToneCode.h"
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
@@ -24,9 +25,9 @@ struct ToneControls
     QCheckBox *cdcssBox;
 };
 
-void ShowTone(const std::string &codeText, const ToneControls &controls)
+void ShowTone(ToneCode code, const ToneControls &controls)
 {
-    const ToneSelection selection = SelectionForCode(StrToInt(codeText));
+    const ToneSelection selection = SelectionForCode(code);
     const bool cdcss = selection.list == ToneList::Cdcss;
     // A position outside the list leaves the selector with no item.
     (cdcss ? controls.cdcss : controls.ctcss)->setCurrentIndex(selection.position);
@@ -62,9 +63,21 @@ void TfrmMain::ShowParams(ParamRecord record)
         MEDRChannel[static_cast<std::size_t>(channel - 1)]->SetText(
             QByteArray::fromStdString(record.RxFrequency(channel)));
 
-    ShowTone(record.TxToneText(), {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
-    ShowTone(record.RxToneText(), {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
+    ShowTone(StrToInt(record.TxToneText()), {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
+    ShowTone(StrToInt(record.RxToneText()), {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
     CbxSQ->setCurrentIndex(StrToInt(record.SquelchText()));
+    recordShown = true;
+}
+
+void TfrmMain::ShowSettings(const ModuleSettings &settings)
+{
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        MEdChannel[i]->SetText(QByteArray::fromStdString(settings.channels[i].tx));
+        MEDRChannel[i]->SetText(QByteArray::fromStdString(settings.channels[i].rx));
+    }
+    ShowTone(settings.txTone, {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
+    ShowTone(settings.rxTone, {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
+    CbxSQ->setCurrentIndex(settings.squelch);
     recordShown = true;
 }
 

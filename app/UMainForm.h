@@ -98,6 +98,8 @@ public:
     // refuses until a whole record is shown.
     void ShowParams(ParamRecord record);
     // The start-up values; SET refuses to send them.
+    // Shows settings read from a file: they are whole and within the lists by construction.
+    void ShowSettings(const ModuleSettings &settings);
     void LoadDefaults();
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.

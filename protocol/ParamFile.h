@@ -15,7 +15,7 @@
 // in a text editor. Frequencies and tones are written exactly as the window shows them.
 //
 // ModuleSettings sits between the file, the module's record and the set command, so the window
-// and the command line convert the same way: a file read is shown through RecordFromSettings,
+// and the command line convert the same way: the window shows a file's settings directly,
 // and what is sent is built by SetValuesFromSettings.
 
 #include <array>
