@@ -2,6 +2,7 @@
 // are pixels relative to the parent, as left, top, width, height.
 
 #include "app/FormColors.h"
+#include "app/RawPicture.h"
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"
 #include "widgets/FormControls.h"
@@ -16,10 +17,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <QResource>
-#include <QScreen>
 #include <QTimer>
-#include <QWindow>
 
 #include <vector>
 
@@ -66,36 +64,6 @@ ClickLabel *MakeLinkLabel(QWidget *parent, const char *name, const QRect &place,
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setCursor(Qt::PointingHandCursor);
     return label;
-}
-
-// The pictures are kept as raw pixels, a binary PPM: "P6", width, height, 255, then the RGB
-// triples. Read here directly, they need no image decoder: a compressed format would load Qt's
-// image plugins and a decoding library at every start, for three small pictures.
-QPixmap RawPicture(const QString &resource)
-{
-    const QByteArray file = QResource(resource).uncompressedData();
-    QList<QByteArray> header;
-    qsizetype at = 0;
-    while (header.size() < 4 && at < file.size()) {
-        const qsizetype end = file.indexOf('\n', at);
-        if (end < 0)
-            break;
-        header += file.mid(at, end - at).split(' ');
-        at = end + 1;
-    }
-    bool wide = false;
-    bool high = false;
-    const int width = header.size() == 4 ? header[1].toInt(&wide) : 0;
-    const int height = header.size() == 4 ? header[2].toInt(&high) : 0;
-    const qsizetype rowBytes = qsizetype(width) * 3;
-    if (header.size() != 4 || header[0] != "P6" || header[3] != "255" || !wide || !high ||
-        width <= 0 || height <= 0 || file.size() - at != rowBytes * height) {
-        qWarning("%s is not a binary PPM picture", qPrintable(resource));
-        return {};
-    }
-    const QImage pixels(reinterpret_cast<const uchar *>(file.constData() + at), width, height,
-                        rowBytes, QImage::Format_RGB888);
-    return QPixmap::fromImage(pixels.convertToFormat(QImage::Format_RGB32));
 }
 
 QLabel *MakePicture(QWidget *parent, const char *name, QPoint at, const QString &resource)
@@ -433,50 +401,4 @@ void TfrmMain::ConnectHandlers()
     ConnectGuarded(Label14, &ClickLabel::clicked, this, &TfrmMain::Label14Click);
     ConnectGuarded(Label23, &ClickLabel::clicked, this, &TfrmMain::Label23Click);
     ConnectGuarded(btnHelp, &QPushButton::clicked, this, &TfrmMain::btnHelpClick);
-}
-
-QPoint TfrmMain::CentredFramePosition() const
-{
-    // The frame's size is known only once the window manager has framed the window; until then
-    // it is the client area's.
-    const QScreen *screen = this->screen();
-    if (screen == nullptr)
-        return pos();
-    const QRect available = screen->availableGeometry();
-    const QSize frame = frameGeometry().size();
-    return {available.x() + (available.width() - frame.width()) / 2,
-            available.y() + (available.height() - frame.height()) / 2};
-}
-
-void TfrmMain::CentreOnScreen()
-{
-    move(CentredFramePosition()); // move() places the frame
-}
-
-void TfrmMain::KeepTitleBarEmpty()
-{
-    // On X11 Qt puts the application's name in an empty title bar; a blank keeps it empty while
-    // the widget's own title stays empty.
-    create();
-    windowHandle()->setTitle(QStringLiteral(" "));
-}
-
-void TfrmMain::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (centredByFrame)
-        return;
-    centredByFrame = true;
-    // The frame's size is known only after the window manager has framed the shown window, and
-    // nothing announces it: look for it for up to a second, then centre the window by it.
-    auto *poll = new QTimer(this);
-    poll->setInterval(20);
-    connect(poll, &QTimer::timeout, this, [this, poll, tries = 0]() mutable {
-        if (frameGeometry().size() == size() && ++tries < 50)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        CentreOnScreen();
-    });
-    poll->start();
 }

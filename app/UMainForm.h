@@ -21,10 +21,11 @@
 // the state through State().
 //
 // Files: UMainForm.cpp holds the start, the window state and the check box pairing;
-// MainFormLayout.cpp builds the controls from their tables; MainFormParams.cpp shows a
-// parameter record and assembles the set command; MainFormOperations.cpp holds the operations
-// that talk to the module; MainFormFiles.cpp saves and loads parameter files. Why a port could
-// not be opened is worded by the session (session/PortAdvice.h), for the command line too.
+// MainFormLayout.cpp builds the controls from their tables, MainFormPlacement.cpp centres the
+// window; MainFormParams.cpp shows a parameter record or file's settings and assembles the set
+// command; MainFormOperations.cpp holds the operations that talk to the module;
+// MainFormFiles.cpp saves and loads parameter files. Why a port could not be opened is worded
+// by the session (session/PortAdvice.h), for the command line too.
 
 #include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
