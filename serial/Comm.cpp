@@ -235,7 +235,8 @@ void TComm::StartPort()
         throw ECommsError(portOpenError);
     }
     if (!handle->IsCommHandle()) {
-        lastOpenFailure = {port::OpenFailureKind::NotSerialDevice, commName, "not a serial device"};
+        lastOpenFailure.kind = port::OpenFailureKind::NotSerialDevice; // the device opened
+        lastOpenFailure.systemText = "not a serial device";
         portOpenError = "File handle is not a comm handle ";
         return;
     }

@@ -252,7 +252,7 @@ struct OpenFailure
 };
 
 // Opens "\\.\" + name exclusively. Null when the device cannot be opened; then `failure`, if
-// given, says why (it is reset on success).
+// given, says why. On success it holds only the device opened.
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure = nullptr);
 
 enum class ThreadPriority

@@ -3,12 +3,14 @@
 // pseudo-terminals.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "ThreadCases.h"
@@ -265,6 +267,41 @@ void VanishedFarEndIsAnIoError()
     CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorGenFailure);
 }
 
+// A lone 0xFF left from one read and a data byte in the next make two bytes; with room for one
+// the second waits for the next read instead of landing past the buffer. A FIFO sends what a
+// terminal's error marking never would.
+void MarkDecodingStaysWithinTheBuffer()
+{
+    char dir[] = "/tmp/nmct-fifo-XXXXXX";
+    CHECK(::mkdtemp(dir) != nullptr);
+    const std::string fifo = std::string(dir) + "/line";
+    CHECK_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int far = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    CHECK(far >= 0);
+    {
+        auto p = port::OpenDevice(fifo);
+        CHECK(p != nullptr);
+        p->SetTimeouts({port::kMaxDword, 0, 0, 0, 0}); // each read gives what is there
+        auto record = NewRecord();
+        auto buffer = std::make_unique<char[]>(2);
+        std::string got;
+        for (const char *bytes : {"\xff", "A", "", "B"}) {
+            CHECK_EQ(::write(far, bytes, std::strlen(bytes)), ssize_t(std::strlen(bytes)));
+            buffer[1] = '#';
+            const port::IoResult r = p->Read(buffer.get(), 1, *record);
+            CHECK(r.Ok());
+            CHECK(r.Count <= 1);
+            CHECK_EQ(buffer[1], '#');
+            got.append(buffer.get(), r.Count);
+        }
+        CHECK_EQ(got, std::string("\xff"
+                                  "AB"));
+    }
+    ::close(far);
+    ::unlink(fifo.c_str());
+    ::rmdir(dir);
+}
+
 void WriteReachesTheFarEnd()
 {
     PtyPair pty;
@@ -293,6 +330,7 @@ int main()
             {"a record outlives its port", RecordOutlivesItsPort},
             {"modem watch stops whatever the signals", ModemWatchStopsWhateverTheSignals},
             {"speeds read back from the line", SpeedsReadBackFromTheLine},
+            {"mark decoding stays within the buffer", MarkDecodingStaysWithinTheBuffer},
 
         });
     return minitest::Run(cases);

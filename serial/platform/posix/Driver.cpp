@@ -69,10 +69,18 @@ std::uint32_t PosixPort::ErrorsFromCounters()
 }
 
 // Takes the error marks out of the received bytes: FF FF is a data FF, FF 00 00 a break,
-// FF 00 c a byte c received with a framing or parity error. Never gives more bytes than it got.
-std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, char *out)
+// FF 00 c a byte c received with a framing or parity error. Gives at most `room` bytes: an FF
+// left from the previous read and a byte of this one make two, and the second is held over.
+std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, char *out,
+                                std::uint32_t room)
 {
     std::uint32_t produced = 0;
+    const auto put = [&](char c) {
+        if (produced < room)
+            out[produced++] = c;
+        else
+            held = c;
+    };
     std::uint32_t marked = 0;
     const bool dropNull = (state.Flags & kFlagNull) != 0;
     const bool replace = (state.Flags & kFlagErrorChar) && (state.Flags & kFlagParity);
@@ -83,16 +91,16 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
             if (c == 0xFF)
                 mark = Mark::SawFF;
             else if (!(dropNull && c == 0))
-                out[produced++] = static_cast<char>(c);
+                put(static_cast<char>(c));
             break;
         case Mark::SawFF:
             mark = Mark::None;
             if (c == 0) {
                 mark = Mark::SawFF00;
             } else {
-                out[produced++] = static_cast<char>(0xFF);
+                put(static_cast<char>(0xFF));
                 if (c != 0xFF)
-                    out[produced++] = static_cast<char>(c);
+                    put(static_cast<char>(c));
             }
             break;
         case Mark::SawFF00:
@@ -101,7 +109,7 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
                 marked |= kCeBreak;
             } else {
                 marked |= kCeFrame;
-                out[produced++] = replace ? state.ErrorChar : static_cast<char>(c);
+                put(replace ? state.ErrorChar : static_cast<char>(c));
             }
             break;
         }
@@ -146,12 +154,18 @@ void PosixPort::PumpRead(Clock::time_point now)
         return;
     bool lost = false;
     bool got = false;
+    if (held && read.done < read.size) {
+        read.buffer[read.done++] = *held;
+        held.reset();
+        got = true;
+    }
     while (read.done < read.size) {
         unsigned char raw[4096];
         const std::size_t room = std::min<std::size_t>(read.size - read.done, sizeof raw);
         const ssize_t n = ::read(fd, raw, room);
         if (n > 0) {
-            read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done);
+            read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done,
+                                read.size - read.done);
             got = true;
             continue;
         }

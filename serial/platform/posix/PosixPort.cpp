@@ -1,5 +1,7 @@
 #include "serial/platform/posix/PosixPort.h"
 
+#include <cerrno>
+
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -28,14 +30,14 @@ PosixPort::PosixPort(int descriptor) : fd(descriptor), isTty(::tcgetattr(descrip
     }
 }
 
-bool PosixPort::Init()
+int PosixPort::Init()
 {
     if (isTty)
         ApplyLineState(fd, state); // raw from the start, at the rate the device had
     wake = Event::Create(false);
     if (!wake)
-        return false;
-    return StartThread(driver, [this] { DriverLoop(); });
+        return errno;
+    return StartThread(driver, [this] { DriverLoop(); }) ? 0 : EAGAIN;
 }
 
 PosixPort::~PosixPort()
@@ -67,6 +69,7 @@ bool PosixPort::Purge(std::uint32_t flags)
     if (isTty && (flags & kPurgeRxClear)) {
         ::tcflush(fd, TCIFLUSH);
         mark = Mark::None;
+        held.reset();
     }
     if (isTty && (flags & kPurgeTxClear))
         ::tcflush(fd, TCOFLUSH);

@@ -33,7 +33,8 @@ class PosixPort final : public EmulatedPort
 public:
     explicit PosixPort(int fd);
     ~PosixPort() override;
-    bool Init();
+    // 0, or the system's error when the port's own set-up fails.
+    int Init();
 
     bool IsCommHandle() override { return isTty; }
     bool Setup(std::uint32_t, std::uint32_t) override { return isTty; }
@@ -72,7 +73,8 @@ private:
     std::optional<Clock::time_point> ReadDeadline() const;
     bool ReadReturnsAtOnce() const;
     bool ReadReturnsOnAnyByte() const;
-    std::uint32_t Decode(const unsigned char *raw, std::size_t count, char *out);
+    std::uint32_t Decode(const unsigned char *raw, std::size_t count, char *out,
+                         std::uint32_t room);
     std::uint32_t ErrorsFromCounters();
     std::uint32_t ErrorsFromLine() override { return ErrorsFromCounters(); }
     void RaiseEvents(std::uint32_t events);
@@ -91,6 +93,7 @@ private:
     std::uint32_t pendingEvents = 0;
     bool gone = false;
     Mark mark = Mark::None;
+    std::optional<char> held; // decoded, waiting for room in the next read
     bool countersSupported = true;
     serial_icounter_struct counters{};
 
