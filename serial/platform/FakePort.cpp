@@ -211,10 +211,4 @@ IoResult FakePort::Write(const char *data, std::uint32_t size, Overlapped &recor
     return {kErrorSuccess, count};
 }
 
-void FakePort::Cancel(Overlapped &record)
-{
-    std::lock_guard lock(mutex);
-    pending.Cancel(record);
-}
-
 } // namespace port

@@ -111,20 +111,9 @@ struct Timeouts
     bool operator==(const Timeouts &) const = default;
 };
 
-// Work a waiter can do itself while it waits for an event: a port that would otherwise need a
-// thread of its own to carry an operation on lets the waiting thread watch the device and do
-// the operation's work there, which saves a hand-over between threads.
-class EventSource
-{
-public:
-    virtual ~EventSource() = default;
-    // What to watch besides the event, and for how long at most (-1: no limit); false when
-    // there is nothing to do.
-    virtual bool Watch(NativeHandle &handle, int &timeoutMs) = 0;
-    // The watched handle is ready or the time is up: carry the operation on (it sets the event
-    // when it completes).
-    virtual void Work() = 0;
-};
+// Work a waiter does itself while it waits for an event, where a port emulates overlapped I/O
+// without a thread of its own; defined by the platform that has one.
+class EventSource;
 
 class Waitable
 {
@@ -146,10 +135,10 @@ public:
 
     void Set();
     void Reset();
-    bool IsSet() const; // lets a source work first
+    bool IsSet() const;
     NativeHandle WaitHandle() const override { return handle; }
     EventSource *Source() const override { return source; }
-    // Set by a port while an operation on the event's record may need a waiter's help.
+    // Set by a port while an operation on the event's record needs a waiter's help.
     void SetSource(EventSource *value) { source = value; }
 
 private:
@@ -161,7 +150,7 @@ private:
 constexpr int kWaitFailed = -1;
 
 // Blocks without time-out until one of the objects is signalled; gives the lowest signalled
-// index, or kWaitFailed.
+// index, or kWaitFailed. Meanwhile it does the work of the events' sources.
 int WaitAny(std::initializer_list<const Waitable *> objects);
 
 class Port;
@@ -178,7 +167,7 @@ struct Overlapped
     std::unique_ptr<Event> event;
     std::uint32_t Status = kErrorSuccess;
     std::uint32_t Transferred = 0;
-    Port *UsedOn = nullptr; // set by the port at the first operation
+    Port *UsedOn = nullptr; // the port, while an operation is pending on the record
 };
 
 // Result of an I/O call: kErrorSuccess with a count, kErrorIoPending, or a failure.

@@ -1,5 +1,6 @@
 // TComm over real pseudo-terminals: the test plays the module on the master side, the
 // component opens the slave as "COM7" through a replaced device resolver.
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
@@ -109,11 +110,19 @@ termios TestSerial::SlaveTermios() const
     return t;
 }
 
+// Threads of this process, from the kernel's list.
+static int ThreadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
 void TestSerial::openAndClose()
 {
+    const int before = ThreadCount();
     comm->StartPort();
     QVERIFY(comm->PortOpen());
     QCOMPARE(comm->PortOpenError(), std::string());
+    QCOMPARE(ThreadCount() - before, 2); // the reader and the writer, nothing besides
 
     comm->StartPort();
     QCOMPARE(comm->PortOpenError(), std::string("This serial port already opened"));
@@ -128,6 +137,7 @@ void TestSerial::openAndClose()
     comm->StopPort();
     comm->StopPort(); // closed: only empties the error text
     QCOMPARE(comm->PortOpenError(), std::string());
+    QCOMPARE(ThreadCount(), before);
 }
 
 void TestSerial::openFailures_data()

@@ -1,9 +1,9 @@
-// Carrying on pending reads (for the waiting thread) and writes (on the driver thread), the
-// read time-outs, and the line discipline's error marks and counters turned into line errors.
+// Carrying pending reads and writes on (for the thread that waits for them), the read
+// time-outs, the line discipline's error marks and counters turned into line errors, and the
+// modem lines.
 #include <algorithm>
 #include <cerrno>
 
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -124,6 +124,23 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
     return produced;
 }
 
+// The counters count every transition, so a pulse between two looks is still seen.
+void PosixPort::LookAtModemLines(Clock::time_point now)
+{
+    if (!modemWatched || now < nextModemLook)
+        return;
+    nextModemLook = now + std::chrono::milliseconds(kModemLookMs);
+    ModemCounts counts;
+    if (!ReadModemCounts(fd, counts)) {
+        modemWatched = false; // the device went away; the reader reports that
+        return;
+    }
+    const std::uint32_t events = (counts.carrier != modemLast.carrier ? kEvRlsd : 0) |
+                                 (counts.ring != modemLast.ring ? kEvRing : 0);
+    modemLast = counts;
+    RaiseEvents(events);
+}
+
 void PosixPort::RaiseEvents(std::uint32_t events)
 {
     events &= commMask;
@@ -218,29 +235,6 @@ int PosixPort::TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_
         return 0;
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - now);
     return static_cast<int>(std::min<std::int64_t>((micros.count() + 999) / 1000, 1 << 30));
-}
-
-void PosixPort::DriverLoop()
-{
-    while (!stopping) {
-        pollfd fds[2] = {{static_cast<int>(wake->WaitHandle()), POLLIN, 0}, {-1, 0, 0}};
-        int timeout = -1;
-        {
-            std::lock_guard lock(mutex);
-            if (!gone && pending.write.record != nullptr) {
-                fds[1] = {fd, POLLOUT, 0};
-                timeout = TimeoutMs(pending.write.deadline, Clock::now());
-            }
-        }
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
-            fds[1].revents = POLLERR;
-        wake->Reset();
-        std::lock_guard lock(mutex);
-        PumpWrite(Clock::now());
-        const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        if (hungUp && !gone && pending.write.record != nullptr)
-            NoteGone();
-    }
 }
 
 } // namespace port::posix

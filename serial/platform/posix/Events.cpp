@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "serial/platform/Port.h"
+#include "serial/platform/posix/PosixPort.h"
 
 namespace port {
 
@@ -50,8 +50,6 @@ void Event::Reset()
 
 bool Event::IsSet() const
 {
-    if (EventSource *s = source.load())
-        s->Work();
     pollfd p{Fd(handle), POLLIN, 0};
     int r;
     do {
@@ -64,25 +62,27 @@ bool Event::IsSet() const
 // is ready or their time is up; an object is reported only once it is itself signalled.
 int WaitAny(std::initializer_list<const Waitable *> objects)
 {
+    struct Watched
+    {
+        EventSource *source;
+        std::size_t first, end; // its entries in fds
+    };
     std::vector<pollfd> fds;
-    std::vector<EventSource *> sources;
-    fds.reserve(objects.size() + 1);
+    std::vector<Watched> watched;
     for (;;) {
         fds.clear();
-        sources.clear();
+        watched.clear();
         int timeout = -1;
         for (const Waitable *w : objects)
             fds.push_back({Fd(w->WaitHandle()), POLLIN, 0});
         for (const Waitable *w : objects) {
             EventSource *s = w->Source();
-            NativeHandle h = -1;
-            int t = -1;
-            if (s == nullptr || !s->Watch(h, t))
+            if (s == nullptr || std::any_of(watched.begin(), watched.end(),
+                                            [s](const Watched &x) { return x.source == s; }))
                 continue;
-            fds.push_back({Fd(h), POLLIN, 0});
-            sources.push_back(s);
-            if (t >= 0)
-                timeout = timeout < 0 ? t : std::min(timeout, t);
+            const std::size_t first = fds.size();
+            s->Watch(fds, timeout);
+            watched.push_back({s, first, fds.size()});
         }
         const int r = ::poll(fds.data(), fds.size(), timeout);
         if (r < 0 && errno == EINTR)
@@ -95,8 +95,12 @@ int WaitAny(std::initializer_list<const Waitable *> objects)
             if (fds[i].revents & POLLIN)
                 return static_cast<int>(i);
         }
-        for (EventSource *s : sources)
-            s->Work();
+        for (const Watched &x : watched) {
+            bool hungUp = false;
+            for (std::size_t i = x.first; i < x.end; ++i)
+                hungUp = hungUp || (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            x.source->Work(hungUp);
+        }
     }
 }
 
