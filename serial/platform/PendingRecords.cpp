@@ -29,7 +29,12 @@ void PendingRecords::Begin(Overlapped &record)
     record.UsedOn = &owner;
     record.Status = kErrorIoPending;
     record.Transferred = 0;
+}
+
+void PendingRecords::Pend(Overlapped &record, EventSource *source)
+{
     record.event->Reset();
+    record.event->SetSource(source);
 }
 
 void PendingRecords::BeginRead(Overlapped &record, char *buffer, std::uint32_t size)

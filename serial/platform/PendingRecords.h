@@ -55,6 +55,10 @@ public:
     void BeginRead(Overlapped &record, char *buffer, std::uint32_t size);
     void BeginWrite(Overlapped &record, const char *data, std::uint32_t size);
     void BeginEvent(Overlapped &record, std::uint32_t &mask);
+    // The operation begun on the record stays pending: its event is reset until it completes,
+    // and `source`, if any, is the work its waiter does meanwhile. An operation that completes
+    // within its call leaves the event signalled, as it was.
+    static void Pend(Overlapped &record, EventSource *source = nullptr);
 
     // Each completes what is pending of its kind, if anything: a read or write with what it
     // moved so far, an event wait with the events (given to the caller only on success).

@@ -120,10 +120,13 @@ class Waitable
 public:
     virtual ~Waitable() = default;
     virtual NativeHandle WaitHandle() const = 0;
+    virtual bool IsSet() const = 0;
     virtual EventSource *Source() const { return nullptr; }
 };
 
-// Manual-reset event: stays signalled until reset, so every waiter sees it.
+// Manual-reset event: stays signalled until reset, so every waiter sees it. Set and Reset of one
+// event come from one thread at a time (or under one lock), so the event can skip a call that
+// would change nothing.
 class Event final : public Waitable
 {
 public:
@@ -135,15 +138,16 @@ public:
 
     void Set();
     void Reset();
-    bool IsSet() const;
+    bool IsSet() const override;
     NativeHandle WaitHandle() const override { return handle; }
     EventSource *Source() const override { return source; }
     // Set by a port while an operation on the event's record needs a waiter's help.
     void SetSource(EventSource *value) { source = value; }
 
 private:
-    explicit Event(NativeHandle h) : handle(h) {}
+    explicit Event(NativeHandle h, bool signalled = false) : handle(h), signalled(signalled) {}
     NativeHandle handle;
+    std::atomic<bool> signalled; // as last set or reset
     std::atomic<EventSource *> source{nullptr};
 };
 
@@ -308,6 +312,7 @@ public:
     bool Take(ThreadMessage &message);
     void Close();
     NativeHandle WaitHandle() const override { return ready->WaitHandle(); }
+    bool IsSet() const override { return ready->IsSet(); }
 
 private:
     std::mutex mutex;

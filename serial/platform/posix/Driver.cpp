@@ -3,6 +3,7 @@
 // modem lines.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -69,8 +70,8 @@ std::uint32_t PosixPort::ErrorsFromCounters()
 }
 
 // Takes the error marks out of the received bytes: FF FF is a data FF, FF 00 00 a break,
-// FF 00 c a byte c received with a framing or parity error. Gives at most `room` bytes: an FF
-// left from the previous read and a byte of this one make two, and the second is held over.
+// FF 00 c a byte c received with a framing or parity error. Gives at most `room` bytes; the
+// rest waits in `carry` for the next read.
 std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, char *out,
                                 std::uint32_t room)
 {
@@ -79,12 +80,27 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
         if (produced < room)
             out[produced++] = c;
         else
-            held = c;
+            carry.push_back(c);
     };
     std::uint32_t marked = 0;
     const bool dropNull = (state.Flags & kFlagNull) != 0;
     const bool replace = (state.Flags & kFlagErrorChar) && (state.Flags & kFlagParity);
     for (std::size_t i = 0; i < count; ++i) {
+        // Plain bytes go in runs up to the next mark (or null to drop).
+        if (mark == Mark::None) {
+            std::size_t run = count - i;
+            if (const void *ff = std::memchr(raw + i, 0xFF, run))
+                run = static_cast<std::size_t>(static_cast<const unsigned char *>(ff) - (raw + i));
+            if (const void *nul = dropNull ? std::memchr(raw + i, 0, run) : nullptr)
+                run = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - (raw + i));
+            const std::size_t fits = std::min<std::size_t>(run, room - produced);
+            std::memcpy(out + produced, raw + i, fits);
+            carry.append(reinterpret_cast<const char *>(raw) + i + fits, run - fits);
+            produced += static_cast<std::uint32_t>(fits);
+            i += run;
+            if (i == count)
+                break;
+        }
         const unsigned char c = raw[i];
         switch (mark) {
         case Mark::None:
@@ -171,19 +187,25 @@ void PosixPort::PumpRead(Clock::time_point now)
         return;
     bool lost = false;
     bool got = false;
-    if (held && read.done < read.size) {
-        read.buffer[read.done++] = *held;
-        held.reset();
+    if (!carry.empty()) {
+        const std::size_t n = std::min<std::size_t>(carry.size(), read.size - read.done);
+        std::memcpy(read.buffer + read.done, carry.data(), n);
+        carry.erase(0, n);
+        read.done += static_cast<std::uint32_t>(n);
         got = true;
     }
-    while (read.done < read.size) {
-        unsigned char raw[4096];
-        const std::size_t room = std::min<std::size_t>(read.size - read.done, sizeof raw);
+    // Somewhat more than the room, since marks double some bytes: one read fills a chunk.
+    while (read.done < read.size && carry.empty()) {
+        unsigned char raw[8192];
+        const std::size_t left = read.size - read.done;
+        const std::size_t room = std::min<std::size_t>(left + left / 32 + 16, sizeof raw);
         const ssize_t n = ::read(fd, raw, room);
         if (n > 0) {
             read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done,
                                 read.size - read.done);
             got = true;
+            if (static_cast<std::size_t>(n) < room)
+                break; // all there was; more wakes the waiter
             continue;
         }
         if (n < 0 && errno == EINTR)

@@ -26,7 +26,7 @@ std::unique_ptr<Event> Event::Create(bool signalled)
     const int fd = ::eventfd(signalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0)
         return nullptr;
-    return std::unique_ptr<Event>(new Event(fd));
+    return std::unique_ptr<Event>(new Event(fd, signalled));
 }
 
 Event::~Event()
@@ -36,6 +36,8 @@ Event::~Event()
 
 void Event::Set()
 {
+    if (signalled.exchange(true))
+        return;
     const std::uint64_t one = 1;
     while (::write(Fd(handle), &one, sizeof one) < 0 && errno == EINTR) {
     }
@@ -43,6 +45,8 @@ void Event::Set()
 
 void Event::Reset()
 {
+    if (!signalled.exchange(false))
+        return;
     std::uint64_t count = 0;
     while (::read(Fd(handle), &count, sizeof count) < 0 && errno == EINTR) {
     }
@@ -50,12 +54,7 @@ void Event::Reset()
 
 bool Event::IsSet() const
 {
-    pollfd p{Fd(handle), POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, 0);
-    } while (r < 0 && errno == EINTR);
-    return r > 0 && (p.revents & POLLIN) != 0;
+    return signalled.load();
 }
 
 // Besides the objects, watches what their sources ask for and lets the sources work when that
@@ -101,6 +100,10 @@ int WaitAny(std::initializer_list<const Waitable *> objects)
                 hungUp = hungUp || (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
             x.source->Work(hungUp);
         }
+        // What the work completed needs no further look at the device.
+        for (std::size_t i = 0; i < objects.size(); ++i)
+            if (objects.begin()[i]->IsSet())
+                return static_cast<int>(i);
     }
 }
 

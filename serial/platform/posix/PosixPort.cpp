@@ -55,7 +55,7 @@ bool PosixPort::Purge(std::uint32_t flags)
     AbortPurged(flags);
     if (flags & kPurgeRxClear) {
         mark = Mark::None;
-        held.reset();
+        carry.clear();
     }
     return true;
 }
@@ -121,7 +121,7 @@ IoResult PosixPort::WaitEvent(std::uint32_t &mask, Overlapped &record)
         pendingEvents = 0;
         return {kErrorSuccess, 0};
     }
-    record.event->SetSource(&readerSide);
+    PendingRecords::Pend(record, &readerSide);
     return {kErrorIoPending, 0};
 }
 
@@ -140,7 +140,7 @@ IoResult PosixPort::Read(char *buffer, std::uint32_t size, Overlapped &record)
     LookAtModemLines(now);
     if (pending.read.record == nullptr)
         return {record.Status, record.Transferred};
-    record.event->SetSource(&readerSide);
+    PendingRecords::Pend(record, &readerSide);
     return {kErrorIoPending, 0};
 }
 
@@ -158,7 +158,7 @@ IoResult PosixPort::Write(const char *data, std::uint32_t size, Overlapped &reco
     PumpWrite(now);
     if (pending.write.record == nullptr)
         return {record.Status, record.Transferred};
-    record.event->SetSource(&writerSide);
+    PendingRecords::Pend(record, &writerSide);
     return {kErrorIoPending, 0};
 }
 

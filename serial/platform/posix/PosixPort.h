@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "serial/platform/PendingRecords.h"
@@ -115,7 +116,7 @@ private:
     std::uint32_t pendingEvents = 0;
     bool gone = false;
     Mark mark = Mark::None;
-    std::optional<char> held; // decoded, waiting for room in the next read
+    std::string carry; // decoded, waiting for room in the next read
     bool countersSupported = true;
     serial_icounter_struct counters{};
     bool modemWatched = false; // asked for, and the device has modem lines
