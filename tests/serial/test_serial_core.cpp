@@ -253,12 +253,15 @@ void LineShapesInTheTerminalFlags()
         state.ByteSize = row.byteSize;
         state.Parity = row.parity;
         state.StopBits = row.stopBits;
-        const termios t = port::posix::TermiosFor(state, termios{});
-        CHECK_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), row.flags);
-        CHECK_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
-        CHECK_EQ(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
-        CHECK_EQ(t.c_iflag & (INPCK | PARMRK), tcflag_t(INPCK | PARMRK));
-        CHECK_EQ(int(t.c_cc[VMIN]), 1);
+        for (const bool marking : {true, false}) {
+            const termios t = port::posix::TermiosFor(state, termios{}, marking);
+            CHECK_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), row.flags);
+            CHECK_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+            CHECK_EQ(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+            CHECK_EQ(t.c_iflag & (INPCK | PARMRK | IGNBRK),
+                     marking ? tcflag_t(INPCK | PARMRK) : tcflag_t(IGNBRK));
+            CHECK_EQ(int(t.c_cc[VMIN]), 1);
+        }
     }
 }
 

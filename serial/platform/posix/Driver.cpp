@@ -89,7 +89,7 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
         // Plain bytes go in runs up to the next mark (or null to drop).
         if (mark == Mark::None) {
             std::size_t run = count - i;
-            if (const void *ff = std::memchr(raw + i, 0xFF, run))
+            if (const void *ff = marking ? std::memchr(raw + i, 0xFF, run) : nullptr)
                 run = static_cast<std::size_t>(static_cast<const unsigned char *>(ff) - (raw + i));
             if (const void *nul = dropNull ? std::memchr(raw + i, 0, run) : nullptr)
                 run = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - (raw + i));
@@ -104,7 +104,7 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
         const unsigned char c = raw[i];
         switch (mark) {
         case Mark::None:
-            if (c == 0xFF)
+            if (c == 0xFF && marking)
                 mark = Mark::SawFF;
             else if (!(dropNull && c == 0))
                 put(static_cast<char>(c));
@@ -194,11 +194,11 @@ void PosixPort::PumpRead(Clock::time_point now)
         read.done += static_cast<std::uint32_t>(n);
         got = true;
     }
-    // Somewhat more than the room, since marks double some bytes: one read fills a chunk.
+    // As much as the driver has, whatever the room: what does not fit serves the next reads
+    // without a call.
     while (read.done < read.size && carry.empty()) {
         unsigned char raw[8192];
-        const std::size_t left = read.size - read.done;
-        const std::size_t room = std::min<std::size_t>(left + left / 32 + 16, sizeof raw);
+        const std::size_t room = sizeof raw;
         const ssize_t n = ::read(fd, raw, room);
         if (n > 0) {
             read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done,

@@ -100,11 +100,10 @@ const char *Unsupported(const LineState &state)
     return nullptr;
 }
 
-termios TermiosFor(const LineState &state, const termios &base)
+termios TermiosFor(const LineState &state, const termios &base, bool marking)
 {
     termios t = base;
-    // Raw, with error marking so that framing and parity errors and breaks can be reported.
-    t.c_iflag = INPCK | PARMRK;
+    t.c_iflag = marking ? INPCK | PARMRK : IGNBRK;
     if (state.Flags & kFlagOutX)
         t.c_iflag |= IXON;
     if (state.Flags & kFlagInX)
@@ -130,7 +129,7 @@ termios TermiosFor(const LineState &state, const termios &base)
     return t;
 }
 
-bool ApplyLineState(int fd, const LineState &state)
+bool ApplyLineState(int fd, const LineState &state, bool marking)
 {
     if (Unsupported(state) != nullptr)
         return false;
@@ -139,7 +138,7 @@ bool ApplyLineState(int fd, const LineState &state)
     termios before{};
     if (::tcgetattr(fd, &before) != 0)
         return false;
-    termios t = TermiosFor(state, before);
+    termios t = TermiosFor(state, before, marking);
     const auto code = BaudCode(state.BaudRate);
     if (code) {
         ::cfsetispeed(&t, *code);

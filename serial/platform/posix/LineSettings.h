@@ -17,12 +17,15 @@ namespace port::posix {
 // Why a state cannot be honoured, or null when it can.
 const char *Unsupported(const LineState &state);
 
-// The raw-mode terminal flags for the state, on top of `base` (speed not included).
-termios TermiosFor(const LineState &state, const termios &base);
+// The raw-mode terminal flags for the state, on top of `base` (speed not included). With
+// `marking`, the line discipline marks bytes received with an error and breaks (FF 00 c, FF 00
+// 00; a data FF as FF FF); without, it checks no parity and drops breaks, and the kernel can
+// take its fast path for raw bytes.
+termios TermiosFor(const LineState &state, const termios &base, bool marking);
 
 // Puts the line into raw mode with the state's settings. False, with the line as it was, when
 // the state cannot be honoured or the driver refuses it.
-bool ApplyLineState(int fd, const LineState &state);
+bool ApplyLineState(int fd, const LineState &state, bool marking);
 
 // Overwrites what the terminal itself holds (speed, byte size, parity, stop bits, flow
 // control, Xon and Xoff characters) with what the driver took; false when it cannot be read.

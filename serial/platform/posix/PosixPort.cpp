@@ -4,6 +4,8 @@
 
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace port::posix {
@@ -18,14 +20,21 @@ PosixPort::PosixPort(int descriptor) : fd(descriptor), isTty(::tcgetattr(descrip
 {
     if (isTty) {
         ReadLineState(fd, state);
-        ::ioctl(fd, TIOCGICOUNT, &counters);
+        countersSupported = ::ioctl(fd, TIOCGICOUNT, &counters) == 0;
+        struct stat info
+        {
+        };
+        constexpr unsigned kPtySlaveMajors[] = {136, 143}; // the kernel's pseudo-terminals
+        isPty = ::fstat(fd, &info) == 0 && major(info.st_rdev) >= kPtySlaveMajors[0] &&
+                major(info.st_rdev) <= kPtySlaveMajors[1];
+        marking = MarkingFor(state);
     }
 }
 
 int PosixPort::Init()
 {
     if (isTty)
-        ApplyLineState(fd, state); // raw from the start, at the rate the device had
+        ApplyLineState(fd, state, marking); // raw from the start, at the rate the device had
     wake = Event::Create(false);
     return wake ? 0 : errno;
 }
@@ -74,10 +83,12 @@ bool PosixPort::GetState(LineState &value)
 // take a USB adapter's control transfers: reads and writes go on meanwhile.
 bool PosixPort::SetState(const LineState &value)
 {
-    if (!isTty || !ApplyLineState(fd, value))
+    const bool marks = MarkingFor(value);
+    if (!isTty || !ApplyLineState(fd, value, marks))
         return false;
     std::lock_guard lock(mutex);
     state = value;
+    marking = marks;
     return true;
 }
 

@@ -106,6 +106,12 @@ private:
     std::uint32_t ErrorsFromCounters();
     void RaiseEvents(std::uint32_t events);
     void NoteGone();
+    // Marks are needed where errors come from nowhere else, and for the bytes a parity check
+    // replaces; a pseudo-terminal has no line to err.
+    bool MarkingFor(const LineState &value) const
+    {
+        return !isPty && (!countersSupported || (value.Flags & kFlagParity));
+    }
     static int TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_point now);
 
     int fd;
@@ -117,7 +123,9 @@ private:
     bool gone = false;
     Mark mark = Mark::None;
     std::string carry; // decoded, waiting for room in the next read
-    bool countersSupported = true;
+    bool isPty = false;
+    bool countersSupported = false;
+    bool marking = true; // the line discipline marks errors (see TermiosFor)
     serial_icounter_struct counters{};
     bool modemWatched = false; // asked for, and the device has modem lines
     ModemCounts modemLast;
