@@ -171,7 +171,7 @@ struct Overlapped
     std::unique_ptr<Event> event;
     std::uint32_t Status = kErrorSuccess;
     std::uint32_t Transferred = 0;
-    Port *UsedOn = nullptr; // the port, while an operation is pending on the record
+    Port *UsedOn = nullptr; // the port that may still hold the record; null once it cannot
 };
 
 // Result of an I/O call: kErrorSuccess with a count, kErrorIoPending, or a failure.
