@@ -122,10 +122,10 @@ private:
     std::uint32_t pendingEvents = 0;
     bool gone = false;
     Mark mark = Mark::None;
-    std::string carry; // decoded, waiting for room in the next read
-    bool isPty = false;
-    bool countersSupported = false;
-    bool marking = true; // the line discipline marks errors (see TermiosFor)
+    std::string carry;              // decoded, waiting for room in the next read
+    bool isPty = false;             // set once, at the open
+    bool countersSupported = false; // likewise
+    bool marking = true;            // the line discipline marks errors (see TermiosFor)
     serial_icounter_struct counters{};
     bool modemWatched = false; // asked for, and the device has modem lines
     ModemCounts modemLast;
