@@ -66,8 +66,9 @@ int WaitAny(std::initializer_list<const Waitable *> objects)
         EventSource *source;
         std::size_t first, end; // its entries in fds
     };
-    std::vector<pollfd> fds;
-    std::vector<Watched> watched;
+    // Kept per thread, so a wait allocates nothing once the thread has waited before.
+    thread_local std::vector<pollfd> fds;
+    thread_local std::vector<Watched> watched;
     for (;;) {
         fds.clear();
         watched.clear();
