@@ -255,9 +255,6 @@ enum class ThreadPriority
     Highest
 };
 
-// Runs `body` on `thread`; false when the system gives no thread.
-bool StartThread(std::thread &thread, std::function<void()> body);
-
 // A thread created without running; Start runs Execute. Derived classes call Join in their
 // own destructor, so the body never outlives the object it runs on.
 class Thread
