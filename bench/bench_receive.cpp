@@ -17,6 +17,7 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -139,8 +140,21 @@ private:
     std::thread thread;
 };
 
+// Threads of this process, from the kernel's list.
+int ThreadCount()
+{
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(dir))
+            count += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return count;
+}
+
 struct Outcome
 {
+    int threadsAdded = 0; // by opening the port
     double seconds = 0;
     double cpuSeconds = 0; // the reading side: the process less the writer thread
     std::size_t chunks = 0;
@@ -189,7 +203,9 @@ Outcome Measure(const std::string &stream, std::uint64_t streamHash, Open open)
 {
     PseudoTerminal pty;
     Receiver receiver(stream.size());
+    const int threadsBefore = ThreadCount();
     auto reader = open(pty.path, receiver); // keeps the port open until it goes
+    const int threadsAdded = ThreadCount() - threadsBefore;
     const double cpuStart = bench::ProcessCpuSeconds();
     const double start = bench::MonotonicSeconds();
     StreamWriter writer(pty.master, stream);
@@ -200,6 +216,7 @@ Outcome Measure(const std::string &stream, std::uint64_t streamHash, Open open)
     outcome.cpuSeconds = cpuEnd - cpuStart - writer.CpuSeconds();
     outcome.chunks = receiver.chunks;
     outcome.intact = receiver.Complete(streamHash);
+    outcome.threadsAdded = threadsAdded;
     return outcome;
 }
 
@@ -254,9 +271,11 @@ struct Series
     std::vector<double> cpuPerMegabyte;
     std::vector<double> chunks;
     bool intact = true;
+    int threadsAdded = 0; // the most any run added
 
     void Add(const Outcome &outcome, double megabytes)
     {
+        threadsAdded = std::max(threadsAdded, outcome.threadsAdded);
         megabytesPerSecond.push_back(megabytes / outcome.seconds);
         cpuPerMegabyte.push_back(outcome.cpuSeconds / megabytes);
         chunks.push_back(double(outcome.chunks));
@@ -295,11 +314,13 @@ int main(int argc, char *argv[])
 
     bench::Table table("Receive path: " + std::to_string(megabytes) +
                            " MB through a pseudo-terminal",
-                       {"reader", "MB/s", "CPU s per MB", "deliveries per run", "stream intact"});
+                       {"reader", "MB/s", "CPU s per MB", "deliveries per run", "stream intact",
+                        "threads added by the open"});
     auto row = [&](const std::string &name, const Series &series) {
         table.Row({name, bench::Spread(bench::Summarise(series.megabytesPerSecond), 2),
                    bench::Spread(bench::Summarise(series.cpuPerMegabyte), 4),
-                   bench::Fixed(bench::Summarise(series.chunks).median, 0), yes(series.intact)});
+                   bench::Fixed(bench::Summarise(series.chunks).median, 0), yes(series.intact),
+                   std::to_string(series.threadsAdded)});
     };
     auto ratio = [&](const std::string &name, const Series &series) {
         table.Row(
@@ -307,7 +328,7 @@ int main(int argc, char *argv[])
              bench::Fixed(bench::Summarise(series.megabytesPerSecond).median / serialRate.median,
                           2),
              bench::Fixed(bench::Summarise(series.cpuPerMegabyte).median / serialCpu.median, 2), "",
-             ""});
+             "", ""});
     };
     row("TComm, InputLen 340", comm);
     row("TComm, InputLen 4096", commLarge);
@@ -318,7 +339,8 @@ int main(int argc, char *argv[])
                " rounds per reader, alternating, in one process; median (min – max). "
                "Time runs from the writer's start to the last byte in the reader's handler; "
                "CPU is the whole process less the writer thread. A delivery is one "
-               "OnReceiveData (TComm) or one readyRead + readAll (QSerialPort).");
+               "OnReceiveData (TComm) or one readyRead + readAll (QSerialPort). Threads: "
+               "the process's threads (/proc/self/task) after the open less before it.");
     table.Print();
     return comm.intact && commLarge.intact && serial.intact ? 0 : 1;
 }

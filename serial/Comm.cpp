@@ -49,11 +49,21 @@ public:
     port::Notification notification;
 };
 
-template <typename Thread> void StopThread(std::unique_ptr<Thread> &thread)
+// The close event is set. A thread that has not ended in time gets its termination request,
+// which it looks at beside the close event, and as long again; one that still runs is left
+// running, and false tells the caller to leave it what it uses rather than free that under it.
+template <typename Thread> bool StopThread(std::unique_ptr<Thread> &thread)
 {
-    if (!thread->WaitFor(kThreadStopWaitMs))
+    if (!thread->WaitFor(kThreadStopWaitMs)) {
         thread->Terminate();
-    thread.reset(); // waits for the end
+        if (!thread->WaitFor(kThreadStopWaitMs)) {
+            qCritical("A serial port thread did not end; it is left running with its port");
+            (void)thread.release();
+            return false;
+        }
+    }
+    thread.reset();
+    return true;
 }
 
 } // namespace
@@ -164,12 +174,10 @@ void TComm::SetTimeout(std::uint32_t &field, std::uint32_t value)
         ApplyTimeouts();
 }
 
+// The five fields are all the port keeps, so there is nothing of its own to read first.
 void TComm::ApplyTimeouts()
 {
-    port::Timeouts current;
-    portHandle->GetTimeouts(current);
-    current = timeouts;
-    portHandle->SetTimeouts(current);
+    portHandle->SetTimeouts(timeouts);
 }
 
 void TComm::RefuseLineState()
@@ -235,7 +243,8 @@ void TComm::StartPort()
         throw ECommsError(portOpenError);
     }
     if (!handle->IsCommHandle()) {
-        lastOpenFailure = {port::OpenFailureKind::NotSerialDevice, commName, "not a serial device"};
+        lastOpenFailure.kind = port::OpenFailureKind::NotSerialDevice; // the device opened
+        lastOpenFailure.systemText = "not a serial device";
         portOpenError = "File handle is not a comm handle ";
         return;
     }
@@ -305,16 +314,21 @@ void TComm::StopPort()
     portOpenError.clear();
     if (!PortOpen())
         return;
+    bool ended = true;
     if (readThread) {
         closeEvent->Set();
         portHandle->Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
-        StopThread(readThread);
+        ended = StopThread(readThread);
     }
     if (writeThread) {
         closeEvent->Set();
         portHandle->Purge(port::kPurgeTxAbort | port::kPurgeTxClear);
         sendIdle = true;
-        StopThread(writeThread);
+        ended = StopThread(writeThread) && ended;
+    }
+    if (!ended) {
+        (void)closeEvent.release();
+        (void)portHandle.release();
     }
     closeEvent.reset();
     portHandle.reset();

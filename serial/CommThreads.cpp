@@ -73,7 +73,7 @@ bool TReadThread::StopWatchingLineEvents()
 bool TReadThread::ArmEventWait()
 {
     for (;;) {
-        if (CloseEvent->IsSet())
+        if (Stopping())
             return false;
         if (!watchLineEvents)
             return true;
@@ -96,7 +96,7 @@ bool TReadThread::ArmEventWait()
 bool TReadThread::ArmRead()
 {
     for (;;) {
-        if (CloseEvent->IsSet())
+        if (Stopping())
             return false;
         const IoResult r = PortHandle->Read(buffer.get(), readSize, *readRecord);
         if (r.Ok()) {
@@ -234,7 +234,7 @@ void TWriteThread::MessageLoop()
             }
             continue;
         }
-        if (CloseEvent->IsSet())
+        if (Stopping())
             return; // the message taken is dropped with its block
         if (message.Id != kRequestWrite)
             continue;
@@ -269,7 +269,7 @@ bool TWriteThread::WriteBlock(const char *block, std::uint32_t count)
             return false;
         }
         // A write time-out may give nothing; do not go round forever once asked to stop.
-        if (r.Count == 0 && CloseEvent->IsSet())
+        if (r.Count == 0 && Stopping())
             return false;
         remaining -= std::min(r.Count, remaining);
         offset += r.Count;

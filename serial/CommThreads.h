@@ -43,6 +43,7 @@ protected:
     void Execute() override;
 
 private:
+    bool Stopping() const { return CloseEvent->IsSet() || Terminated(); }
     void WaitLoop();
     int WaitForWork();
     bool StopWatchingLineEvents();
@@ -81,6 +82,7 @@ protected:
     void Execute() override;
 
 private:
+    bool Stopping() const { return CloseEvent->IsSet() || Terminated(); }
     void MessageLoop();
     bool WriteBlock(const char *block, std::uint32_t count);
     void PostHangup();

@@ -175,6 +175,7 @@ IoResult FakePort::WaitEvent(std::uint32_t &result, Overlapped &record)
         events.pop_front();
         return {kErrorSuccess, 0};
     }
+    PendingRecords::Pend(record);
     return {kErrorIoPending, 0};
 }
 
@@ -186,8 +187,10 @@ IoResult FakePort::Read(char *buffer, std::uint32_t size, Overlapped &record)
     if (readFailure != kErrorSuccess)
         return {readFailure, 0};
     pending.BeginRead(record, buffer, size);
-    if (reads.empty())
+    if (reads.empty()) {
+        PendingRecords::Pend(record);
         return {kErrorIoPending, 0};
+    }
     const std::string bytes = std::move(reads.front().bytes);
     reads.pop_front();
     pending.read.done = bytes.empty() ? 0 : Fill(bytes);
@@ -201,20 +204,16 @@ IoResult FakePort::Write(const char *data, std::uint32_t size, Overlapped &recor
     if (failure != kErrorSuccess)
         return {failure, 0};
     pending.BeginWrite(record, data, size);
-    if (writesStuck)
+    if (writesStuck) {
+        PendingRecords::Pend(record);
         return {kErrorIoPending, 0};
+    }
     const std::uint32_t count = writeChunk != 0 ? std::min(size, writeChunk) : size;
     written.append(data, count);
     pending.write.done = count;
     pending.write.size = count; // a short write is complete with what it took
     pending.FinishWrite(kErrorSuccess);
     return {kErrorSuccess, count};
-}
-
-void FakePort::Cancel(Overlapped &record)
-{
-    std::lock_guard lock(mutex);
-    pending.Cancel(record);
 }
 
 } // namespace port

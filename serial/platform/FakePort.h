@@ -55,7 +55,6 @@ public:
     IoResult WaitEvent(std::uint32_t &mask, Overlapped &record) override;
     IoResult Read(char *buffer, std::uint32_t size, Overlapped &record) override;
     IoResult Write(const char *data, std::uint32_t size, Overlapped &record) override;
-    void Cancel(Overlapped &record) override;
 
 private:
     struct ReadOutcome

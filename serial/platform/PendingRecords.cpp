@@ -1,7 +1,5 @@
 #include "serial/platform/PendingRecords.h"
 
-#include <algorithm>
-
 namespace port {
 
 namespace {
@@ -17,34 +15,26 @@ void LastLookAt(const PendingWrite &write)
 
 } // namespace
 
-PendingRecords::~PendingRecords()
-{
-    FinishAll(kErrorOperationAborted);
-    for (Overlapped *r : used)
-        r->UsedOn = nullptr;
-}
-
 void PendingRecords::Complete(Overlapped &record, std::uint32_t status, std::uint32_t count)
 {
     record.Status = status;
     record.Transferred = count;
+    record.UsedOn = nullptr;
+    record.event->SetSource(nullptr);
     record.event->Set();
-}
-
-void PendingRecords::Track(Overlapped &record)
-{
-    if (record.UsedOn != &owner) {
-        record.UsedOn = &owner;
-        used.push_back(&record);
-    }
 }
 
 void PendingRecords::Begin(Overlapped &record)
 {
-    Track(record);
+    record.UsedOn = &owner;
     record.Status = kErrorIoPending;
     record.Transferred = 0;
+}
+
+void PendingRecords::Pend(Overlapped &record, EventSource *source)
+{
     record.event->Reset();
+    record.event->SetSource(source);
 }
 
 void PendingRecords::BeginRead(Overlapped &record, char *buffer, std::uint32_t size)
@@ -109,10 +99,6 @@ void PendingRecords::Cancel(Overlapped &record)
         FinishWrite(kErrorOperationAborted);
     if (event.record == &record)
         FinishEvent(kErrorOperationAborted);
-    if (record.UsedOn == &owner) {
-        record.UsedOn = nullptr;
-        used.erase(std::remove(used.begin(), used.end(), &record), used.end());
-    }
 }
 
 bool EmulatedPort::GetState(LineState &value)
@@ -136,8 +122,16 @@ IoResult EmulatedPort::GetResult(Overlapped &record, bool wait)
         }
     std::lock_guard lock(mutex);
     if (record.Status == kErrorIoPending)
+        Progress(record);
+    if (record.Status == kErrorIoPending)
         return {kErrorIoIncomplete, 0};
     return {record.Status, record.Transferred};
+}
+
+void EmulatedPort::Cancel(Overlapped &record)
+{
+    std::lock_guard lock(mutex);
+    pending.Cancel(record);
 }
 
 IoResult EmulatedPort::ClearError(std::uint32_t &flags)

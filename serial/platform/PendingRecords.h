@@ -4,7 +4,8 @@
 // test fake both are one, so the fake cannot drift from the rules the threads rely on:
 // - a pending write holds its caller's data and reads from it until it completes or is
 //   cancelled, so a block released too early is read after it was freed;
-// - a record completed or cancelled is not touched again;
+// - a record completed or cancelled is not touched again, and forgets the port (UsedOn) and
+//   any source of work on its event;
 // - records that outlive the port forget it.
 // Not locked: the port calls it under its own lock.
 
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "serial/platform/Port.h"
 
@@ -48,15 +48,17 @@ class PendingRecords
 {
 public:
     explicit PendingRecords(Port &owner) : owner(owner) {}
-    ~PendingRecords(); // aborts what is pending; every record forgets the port
+    ~PendingRecords() { FinishAll(kErrorOperationAborted); }
     PendingRecords(const PendingRecords &) = delete;
     PendingRecords &operator=(const PendingRecords &) = delete;
 
-    // Marks the record as in progress on this port.
-    void Begin(Overlapped &record);
     void BeginRead(Overlapped &record, char *buffer, std::uint32_t size);
     void BeginWrite(Overlapped &record, const char *data, std::uint32_t size);
     void BeginEvent(Overlapped &record, std::uint32_t &mask);
+    // The operation begun on the record stays pending: its event is reset until it completes,
+    // and `source`, if any, is the work its waiter does meanwhile. An operation that completes
+    // within its call leaves the event signalled, as it was.
+    static void Pend(Overlapped &record, EventSource *source = nullptr);
 
     // Each completes what is pending of its kind, if anything: a read or write with what it
     // moved so far, an event wait with the events (given to the caller only on success).
@@ -75,10 +77,9 @@ public:
     PendingEvent event;
 
 private:
-    void Track(Overlapped &record);
+    void Begin(Overlapped &record);
 
     Port &owner;
-    std::vector<Overlapped *> used; // records whose UsedOn is this port
 };
 
 // A port that emulates the overlapped calls over its books, under one lock: what the Linux
@@ -91,8 +92,12 @@ public:
     bool GetTimeouts(Timeouts &value) override;
     IoResult GetResult(Overlapped &record, bool wait) override;
     IoResult ClearError(std::uint32_t &flags) override;
+    // Once this returns the port has let go of the record's buffer.
+    void Cancel(Overlapped &record) override;
 
 protected:
+    // Carries on what is pending on the record without waiting; with `mutex` held.
+    virtual void Progress(Overlapped &) {}
     // Errors the line reports elsewhere than in `errors`; with `mutex` held.
     virtual std::uint32_t ErrorsFromLine() { return 0; }
     // Ends the pending read or write that the purge flags abort; with `mutex` held.

@@ -113,30 +113,22 @@ struct Timeouts
     bool operator==(const Timeouts &) const = default;
 };
 
-// Work a waiter can do itself while it waits for an event: a port that would otherwise need a
-// thread of its own to carry an operation on lets the waiting thread watch the device and do
-// the operation's work there, which saves a hand-over between threads.
-class EventSource
-{
-public:
-    virtual ~EventSource() = default;
-    // What to watch besides the event, and for how long at most (-1: no limit); false when
-    // there is nothing to do.
-    virtual bool Watch(NativeHandle &handle, int &timeoutMs) = 0;
-    // The watched handle is ready or the time is up: carry the operation on (it sets the event
-    // when it completes).
-    virtual void Work() = 0;
-};
+// Work a waiter does itself while it waits for an event, where a port emulates overlapped I/O
+// without a thread of its own; defined by the platform that has one.
+class EventSource;
 
 class Waitable
 {
 public:
     virtual ~Waitable() = default;
     virtual NativeHandle WaitHandle() const = 0;
+    virtual bool IsSet() const = 0;
     virtual EventSource *Source() const { return nullptr; }
 };
 
-// Manual-reset event: stays signalled until reset, so every waiter sees it.
+// Manual-reset event: stays signalled until reset, so every waiter sees it. Set and Reset of one
+// event come from one thread at a time (or under one lock), so the event can skip a call that
+// would change nothing.
 class Event final : public Waitable
 {
 public:
@@ -148,22 +140,23 @@ public:
 
     void Set();
     void Reset();
-    bool IsSet() const; // lets a source work first
+    bool IsSet() const override;
     NativeHandle WaitHandle() const override { return handle; }
     EventSource *Source() const override { return source; }
-    // Set by a port while an operation on the event's record may need a waiter's help.
+    // Set by a port while an operation on the event's record needs a waiter's help.
     void SetSource(EventSource *value) { source = value; }
 
 private:
-    explicit Event(NativeHandle h) : handle(h) {}
+    explicit Event(NativeHandle h, bool signalled = false) : handle(h), signalled(signalled) {}
     NativeHandle handle;
+    std::atomic<bool> signalled; // as last set or reset
     std::atomic<EventSource *> source{nullptr};
 };
 
 constexpr int kWaitFailed = -1;
 
 // Blocks without time-out until one of the objects is signalled; gives the lowest signalled
-// index, or kWaitFailed.
+// index, or kWaitFailed. Meanwhile it does the work of the events' sources.
 int WaitAny(std::initializer_list<const Waitable *> objects);
 
 class Port;
@@ -180,7 +173,7 @@ struct Overlapped
     std::unique_ptr<Event> event;
     std::uint32_t Status = kErrorSuccess;
     std::uint32_t Transferred = 0;
-    Port *UsedOn = nullptr; // set by the port at the first operation
+    Port *UsedOn = nullptr; // the port that may still hold the record; null once it cannot
 };
 
 // Result of an I/O call: kErrorSuccess with a count, kErrorIoPending, or a failure.
@@ -218,7 +211,7 @@ public:
 };
 
 // Opens "\\.\" + name exclusively. Null when the device cannot be opened; then `failure`, if
-// given, says why (it is reset on success).
+// given, says why. On success it holds only the device opened.
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure = nullptr);
 
 enum class ThreadPriority
@@ -227,9 +220,6 @@ enum class ThreadPriority
     AboveNormal,
     Highest
 };
-
-// Runs `body` on `thread`; false when the system gives no thread.
-bool StartThread(std::thread &thread, std::function<void()> body);
 
 // A thread created without running; Start runs Execute. Derived classes call Join in their
 // own destructor, so the body never outlives the object it runs on.
@@ -285,6 +275,7 @@ public:
     bool Take(ThreadMessage &message);
     void Close();
     NativeHandle WaitHandle() const override { return ready->WaitHandle(); }
+    bool IsSet() const override { return ready->IsSet(); }
 
 private:
     std::mutex mutex;

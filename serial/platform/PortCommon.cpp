@@ -44,19 +44,16 @@ void Thread::SetPriority(ThreadPriority value)
     priority = value;
 }
 
-bool StartThread(std::thread &thread, std::function<void()> body)
-{
-    try {
-        thread = std::thread(std::move(body));
-    } catch (const std::system_error &) {
-        return false;
-    }
-    return true;
-}
-
 bool Thread::Start()
 {
-    return !thread.joinable() && StartThread(thread, [this] { Run(); });
+    if (thread.joinable())
+        return false;
+    try {
+        thread = std::thread([this] { Run(); });
+    } catch (const std::system_error &) {
+        return false; // the system gives no thread
+    }
+    return true;
 }
 
 void Thread::Run()

@@ -394,6 +394,8 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
             *failure = {KindOf(error), path, SystemText(error)};
         return nullptr;
     }
+    if (failure != nullptr)
+        failure->device = path;
     return std::make_unique<Win32Port>(h);
 }
 

@@ -1,13 +1,16 @@
 // TComm over real pseudo-terminals: the test plays the module on the master side, the
 // component opens the slave as "COM7" through a replaced device resolver.
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -107,11 +110,19 @@ termios TestSerial::SlaveTermios() const
     return t;
 }
 
+// Threads of this process, from the kernel's list.
+static int ThreadCount()
+{
+    return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
 void TestSerial::openAndClose()
 {
+    const int before = ThreadCount();
     comm->StartPort();
     QVERIFY(comm->PortOpen());
     QCOMPARE(comm->PortOpenError(), std::string());
+    QCOMPARE(ThreadCount() - before, 2); // the reader and the writer, nothing besides
 
     comm->StartPort();
     QCOMPARE(comm->PortOpenError(), std::string("This serial port already opened"));
@@ -126,34 +137,57 @@ void TestSerial::openAndClose()
     comm->StopPort();
     comm->StopPort(); // closed: only empties the error text
     QCOMPARE(comm->PortOpenError(), std::string());
+    QTRY_COMPARE(ThreadCount(), before); // a joined thread leaves the list a moment later
 }
 
 void TestSerial::openFailures_data()
 {
-    QTest::addColumn<bool>("regularFile");
+    QTest::addColumn<int>("device"); // 0 none, 1 a regular file, 2 a terminal, descriptors short
     QTest::addColumn<bool>("raises");
     QTest::addColumn<QString>("error");
     QTest::addColumn<port::OpenFailureKind>("reason");
+    QTest::addColumn<QString>("systemText");
     QTest::newRow("no such device")
-        << false << true << "Error opening serial port" << port::OpenFailureKind::NoSuchDevice;
-    QTest::newRow("not a terminal") << true << false << "File handle is not a comm handle "
-                                    << port::OpenFailureKind::NotSerialDevice;
+        << 0 << true << "Error opening serial port" << port::OpenFailureKind::NoSuchDevice << "";
+    QTest::newRow("not a terminal") << 1 << false << "File handle is not a comm handle "
+                                    << port::OpenFailureKind::NotSerialDevice << "";
+    // The device opens, but no descriptor is left for the port's own event: the system's
+    // reason, not "busy".
+    QTest::newRow("no descriptor after the open")
+        << 2 << true << "Error opening serial port" << port::OpenFailureKind::Other
+        << QString::fromLocal8Bit(std::strerror(EMFILE));
 }
 
 void TestSerial::openFailures()
 {
-    QFETCH(bool, regularFile);
+    QFETCH(int, device);
     QFETCH(bool, raises);
     QFETCH(QString, error);
     QFETCH(port::OpenFailureKind, reason);
+    QFETCH(QString, systemText);
     char file[] = "/tmp/nmct-serial-XXXXXX";
-    if (regularFile) {
+    std::string path = "/nonexistent/device";
+    if (device == 1) {
         const int fd = mkstemp(file);
         QVERIFY(fd >= 0);
         close(fd);
-        MapCom7To(file);
-    } else {
-        MapCom7To("/nonexistent/device");
+        path = file;
+    } else if (device == 2) {
+        path = pty->path;
+    }
+    MapCom7To(path);
+    // Every descriptor but one taken, so that the open itself still succeeds.
+    std::vector<int> taken;
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (device == 2) {
+        rlimit lower = limit;
+        lower.rlim_cur = 256;
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &lower), 0);
+        for (int fd; (fd = dup(0)) >= 0;)
+            taken.push_back(fd);
+        close(taken.back());
+        taken.pop_back();
     }
     bool raised = false;
     try {
@@ -162,15 +196,19 @@ void TestSerial::openFailures()
         raised = true;
         QCOMPARE(QString(e.what()), error);
     }
-    if (regularFile)
+    for (int fd : taken)
+        close(fd);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    if (device == 1)
         unlink(file);
     QCOMPARE(raised, raises);
     QVERIFY(!comm->PortOpen());
     QCOMPARE(QString::fromStdString(comm->PortOpenError()), error);
     QCOMPARE(comm->LastOpenFailure().kind, reason);
     QVERIFY(!comm->LastOpenFailure().systemText.empty());
-    if (!regularFile)
-        QCOMPARE(comm->LastOpenFailure().device, std::string("/nonexistent/device"));
+    if (!systemText.isEmpty())
+        QCOMPARE(QString::fromStdString(comm->LastOpenFailure().systemText), systemText);
+    QCOMPARE(comm->LastOpenFailure().device, path); // the device, not the port's name
     // An open that succeeds forgets the reason.
     MapCom7To(pty->path);
     comm->StartPort();

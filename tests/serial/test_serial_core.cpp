@@ -3,17 +3,20 @@
 // pseudo-terminals.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 #include "ThreadCases.h"
 #include "serial/platform/Port.h"
-#include "serial/platform/posix/ModemWatch.h"
+#include "serial/platform/posix/LineSettings.h"
 #include "serial/platform/posix/Names.h"
 #include "tests/support/MiniTest.h"
 #include "tests/support/PtyPair.h"
@@ -100,11 +103,33 @@ void ReadTimeoutsOnAPseudoTerminal()
     CHECK(r.Ok());
     CHECK_EQ(r.Count, 0u);
 
-    // A total time-out completes an idle read with 0 bytes.
+    // A total time-out completes an idle read with 0 bytes, also for a caller that only asks
+    // for the result without waiting.
     p->SetTimeouts({0, 0, 50, 0, 0});
     r = p->Read(buffer, sizeof buffer, *record);
     CHECK_EQ(r.Error, port::kErrorIoPending);
-    CHECK_EQ(port::WaitAny({record->event.get()}), 0);
+    CHECK(minitest::WaitUntil(
+        [&] { return (r = p->GetResult(*record, false)).Error != port::kErrorIoIncomplete; },
+        1000));
+    CHECK(r.Ok());
+    CHECK_EQ(r.Count, 0u);
+
+    // New time-outs reach a read whose waiter is already asleep: without a total it would
+    // wait for a byte forever.
+    p->SetTimeouts({0, 0, 0, 0, 0});
+    CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
+    std::atomic<bool> woken{false};
+    std::thread waiter([&] {
+        port::WaitAny({record->event.get()});
+        woken = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    p->SetTimeouts({0, 0, 30, 0, 0});
+    const bool intime = minitest::WaitUntil([&] { return woken.load(); }, 2000);
+    if (!intime)
+        pty.Send("x"); // lets the waiter go
+    waiter.join();
+    CHECK(intime);
     r = p->GetResult(*record, false);
     CHECK(r.Ok());
     CHECK_EQ(r.Count, 0u);
@@ -132,16 +157,19 @@ void TimeoutsAtTheirLimitsKeepIoPending()
     auto record = NewRecord();
     std::vector<char> buffer(200000, 'w');
 
+    const auto completes = [&] {
+        return p->GetResult(*record, false).Error != port::kErrorIoIncomplete;
+    };
     p->SetTimeouts({port::kMaxDword, port::kMaxDword, 0, 0, 0});
     CHECK_EQ(p->Read(buffer.data(), 4096, *record).Error, port::kErrorIoPending);
-    CHECK(!minitest::WaitUntil([&] { return record->event->IsSet(); }, 150));
+    CHECK(!minitest::WaitUntil(completes, 150));
     p->Cancel(*record);
 
     // Nobody drains the far end, so the write cannot finish.
     p->SetTimeouts({0, 0, 0, port::kMaxDword, 0});
     CHECK_EQ(p->Write(buffer.data(), static_cast<std::uint32_t>(buffer.size()), *record).Error,
              port::kErrorIoPending);
-    CHECK(!minitest::WaitUntil([&] { return record->event->IsSet(); }, 150));
+    CHECK(!minitest::WaitUntil(completes, 150));
     p->Cancel(*record);
 }
 
@@ -191,12 +219,89 @@ void SpeedsReadBackFromTheLine()
         CHECK_EQ(t.c_ospeed, speed_t{row.expected});
         CHECK(p->GetState(state));
         CHECK_EQ(state.BaudRate, row.expected);
+        // What the line runs at is the kernel's word, also when changed behind the port.
+        termios behind{};
+        CHECK_EQ(::tcgetattr(pty.slave, &behind), 0);
+        ::cfsetspeed(&behind, B4800);
+        CHECK_EQ(::tcsetattr(pty.slave, TCSANOW, &behind), 0);
+        CHECK(p->GetState(state));
+        CHECK_EQ(state.BaudRate, 4800u);
     }
 }
 
-// A device with modem lines (the count source stands in for one): carrier changes are
-// reported, and the port closes at once whatever the process did with its signals, which it
-// leaves as it found them.
+// What each byte size, parity and stop-bit setting puts into the terminal's flags, and what
+// reads back from them.
+void LineShapesInTheTerminalFlags()
+{
+    struct Row
+    {
+        std::uint8_t byteSize, parity, stopBits;
+        tcflag_t flags; // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
+        std::uint8_t stopBitsBack;
+    };
+    const Row rows[] = {
+        {8, 0, 0, CS8, 0},
+        {7, 1, 0, CS7 | PARENB | PARODD, 0},
+        {7, 2, 0, CS7 | PARENB, 0},
+        {8, 3, 0, CS8 | PARENB | PARODD | CMSPAR, 0},
+        {8, 4, 0, CS8 | PARENB | CMSPAR, 0},
+        {5, 0, 1, CS5 | CSTOPB, 2}, // 1.5 stop bits are sent as 2
+        {6, 0, 2, CS6 | CSTOPB, 2},
+    };
+    for (const Row &row : rows) {
+        port::LineState state;
+        state.ByteSize = row.byteSize;
+        state.Parity = row.parity;
+        state.StopBits = row.stopBits;
+        for (const bool marking : {true, false}) {
+            const termios t = port::posix::TermiosFor(state, termios{}, marking);
+            CHECK_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), row.flags);
+            CHECK_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+            CHECK_EQ(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+            CHECK_EQ(t.c_iflag & (INPCK | PARMRK | IGNBRK),
+                     marking ? tcflag_t(INPCK | PARMRK) : tcflag_t(IGNBRK));
+            CHECK_EQ(int(t.c_cc[VMIN]), 1);
+        }
+    }
+}
+
+// Applying a line state may take a USB adapter's control transfers; a read that is ready
+// meanwhile is not held up behind it.
+void SlowLineStateDoesNotHoldUpAReadyRead()
+{
+    PtyPair pty;
+    auto p = port::OpenDevice(pty.path);
+    CHECK(p != nullptr);
+    std::atomic<bool> applying{false};
+    auto previous = port::posix::SetDeviceStandIns({nullptr, [&] {
+                                                        applying = true;
+                                                        std::this_thread::sleep_for(
+                                                            std::chrono::milliseconds(1500));
+                                                    }});
+    p->SetTimeouts({port::kMaxDword, port::kMaxDword, 5000, 0, 0}); // any byte completes it
+    char buffer[16];
+    auto record = NewRecord();
+    CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
+    port::LineState state;
+    CHECK(p->GetState(state));
+    state.BaudRate = 19200;
+    std::thread setter([&] { p->SetState(state); });
+    CHECK(minitest::WaitUntil([&] { return applying.load(); }));
+    const auto sent = std::chrono::steady_clock::now();
+    CHECK(pty.Send("ready"));
+    CHECK_EQ(port::WaitAny({record->event.get()}), 0);
+    const auto took = std::chrono::steady_clock::now() - sent;
+    setter.join();
+    port::posix::SetDeviceStandIns(previous);
+    CHECK(took < std::chrono::milliseconds(700));
+    const port::IoResult r = p->GetResult(*record, false);
+    CHECK(r.Ok());
+    CHECK_EQ(std::string(buffer, r.Count), std::string("ready"));
+}
+
+// A device with modem lines (a stand-in gives its counters): a carrier change is reported
+// once, not again while nothing changes, and the port closes at once whatever the process did
+// with its signals, which it leaves as it found them.
 void ModemWatchStopsWhateverTheSignals()
 {
     struct sigaction restarting
@@ -213,10 +318,11 @@ void ModemWatchStopsWhateverTheSignals()
     };
     byDefault.sa_handler = SIG_DFL;
     std::atomic<std::uint32_t> carrier{0};
-    auto previous = port::posix::SetModemCountSource([&](int, port::posix::ModemCounts &c) {
-        c = {carrier.load(), 0};
-        return true;
-    });
+    auto previous = port::posix::SetDeviceStandIns({[&](int, port::posix::ModemCounts &c) {
+                                                        c = {carrier.load(), 0};
+                                                        return true;
+                                                    },
+                                                    nullptr});
     for (const struct sigaction *disposition : {&byDefault, &ignored, &restarting}) {
         for (int signal : {SIGUSR1, SIGUSR2})
             ::sigaction(signal, disposition, nullptr);
@@ -232,6 +338,10 @@ void ModemWatchStopsWhateverTheSignals()
             CHECK_EQ(port::WaitAny({record->event.get()}), 0);
             CHECK(p->GetResult(*record, false).Ok());
             CHECK_EQ(events, port::kEvRlsd);
+            CHECK_EQ(p->WaitEvent(events, *record).Error, port::kErrorIoPending);
+            CHECK(!minitest::WaitUntil(
+                [&] { return p->GetResult(*record, false).Error != port::kErrorIoIncomplete; },
+                300));
             const auto start = std::chrono::steady_clock::now();
             p.reset();
             CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
@@ -247,7 +357,7 @@ void ModemWatchStopsWhateverTheSignals()
     }
     for (int signal : {SIGUSR1, SIGUSR2})
         ::sigaction(signal, &byDefault, nullptr);
-    port::posix::SetModemCountSource(previous);
+    port::posix::SetDeviceStandIns(previous);
 }
 
 void VanishedFarEndIsAnIoError()
@@ -263,6 +373,41 @@ void VanishedFarEndIsAnIoError()
     CHECK_EQ(port::WaitAny({record->event.get()}), 0);
     CHECK_EQ(p->GetResult(*record, false).Error, port::kErrorGenFailure);
     CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorGenFailure);
+}
+
+// A lone 0xFF left from one read and a data byte in the next make two bytes; with room for one
+// the second waits for the next read instead of landing past the buffer. A FIFO sends what a
+// terminal's error marking never would.
+void MarkDecodingStaysWithinTheBuffer()
+{
+    char dir[] = "/tmp/nmct-fifo-XXXXXX";
+    CHECK(::mkdtemp(dir) != nullptr);
+    const std::string fifo = std::string(dir) + "/line";
+    CHECK_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int far = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    CHECK(far >= 0);
+    {
+        auto p = port::OpenDevice(fifo);
+        CHECK(p != nullptr);
+        p->SetTimeouts({port::kMaxDword, 0, 0, 0, 0}); // each read gives what is there
+        auto record = NewRecord();
+        auto buffer = std::make_unique<char[]>(2);
+        std::string got;
+        for (const char *bytes : {"\xff", "A", "", "B"}) {
+            CHECK_EQ(::write(far, bytes, std::strlen(bytes)), ssize_t(std::strlen(bytes)));
+            buffer[1] = '#';
+            const port::IoResult r = p->Read(buffer.get(), 1, *record);
+            CHECK(r.Ok());
+            CHECK(r.Count <= 1);
+            CHECK_EQ(buffer[1], '#');
+            got.append(buffer.get(), r.Count);
+        }
+        CHECK_EQ(got, std::string("\xff"
+                                  "AB"));
+    }
+    ::close(far);
+    ::unlink(fifo.c_str());
+    ::rmdir(dir);
 }
 
 void WriteReachesTheFarEnd()
@@ -291,8 +436,13 @@ int main()
             {"write reaches the far end", WriteReachesTheFarEnd},
             {"time-outs at their limits keep I/O pending", TimeoutsAtTheirLimitsKeepIoPending},
             {"a record outlives its port", RecordOutlivesItsPort},
-            {"modem watch stops whatever the signals", ModemWatchStopsWhateverTheSignals},
+            {"modem lines: one report per change, a stop whatever the signals",
+             ModemWatchStopsWhateverTheSignals},
             {"speeds read back from the line", SpeedsReadBackFromTheLine},
+            {"mark decoding stays within the buffer", MarkDecodingStaysWithinTheBuffer},
+            {"line shapes in the terminal flags", LineShapesInTheTerminalFlags},
+            {"a slow line state does not hold up a ready read",
+             SlowLineStateDoesNotHoldUpAReadyRead},
 
         });
     return minitest::Run(cases);

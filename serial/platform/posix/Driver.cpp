@@ -1,9 +1,10 @@
-// Carrying on pending reads (for the waiting thread) and writes (on the driver thread), the
-// read time-outs, and the line discipline's error marks and counters turned into line errors.
+// Carrying pending reads and writes on (for the thread that waits for them), the read
+// time-outs, the line discipline's error marks and counters turned into line errors, and the
+// modem lines.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -49,10 +50,8 @@ std::uint32_t PosixPort::ErrorsFromCounters()
     if (!countersSupported)
         return 0;
     serial_icounter_struct now{};
-    if (::ioctl(fd, TIOCGICOUNT, &now) != 0) {
-        countersSupported = false;
-        return 0;
-    }
+    if (::ioctl(fd, TIOCGICOUNT, &now) != 0)
+        return 0; // gone; the read says so
     std::uint32_t flags = 0;
     if (now.frame != counters.frame)
         flags |= kCeFrame;
@@ -69,30 +68,53 @@ std::uint32_t PosixPort::ErrorsFromCounters()
 }
 
 // Takes the error marks out of the received bytes: FF FF is a data FF, FF 00 00 a break,
-// FF 00 c a byte c received with a framing or parity error. Never gives more bytes than it got.
-std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, char *out)
+// FF 00 c a byte c received with a framing or parity error. Gives at most `room` bytes; the
+// rest waits in `carry` for the next read.
+std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, char *out,
+                                std::uint32_t room)
 {
     std::uint32_t produced = 0;
+    const auto put = [&](char c) {
+        if (produced < room)
+            out[produced++] = c;
+        else
+            carry.push_back(c);
+    };
     std::uint32_t marked = 0;
     const bool dropNull = (state.Flags & kFlagNull) != 0;
     const bool replace = (state.Flags & kFlagErrorChar) && (state.Flags & kFlagParity);
     for (std::size_t i = 0; i < count; ++i) {
+        // Plain bytes go in runs up to the next mark (or null to drop).
+        if (mark == Mark::None) {
+            std::size_t run = count - i;
+            if (const void *ff = marking ? std::memchr(raw + i, 0xFF, run) : nullptr)
+                run = static_cast<std::size_t>(static_cast<const unsigned char *>(ff) - (raw + i));
+            if (const void *nul = dropNull ? std::memchr(raw + i, 0, run) : nullptr)
+                run = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - (raw + i));
+            const std::size_t fits = std::min<std::size_t>(run, room - produced);
+            std::memcpy(out + produced, raw + i, fits);
+            carry.append(reinterpret_cast<const char *>(raw) + i + fits, run - fits);
+            produced += static_cast<std::uint32_t>(fits);
+            i += run;
+            if (i == count)
+                break;
+        }
         const unsigned char c = raw[i];
         switch (mark) {
         case Mark::None:
-            if (c == 0xFF)
+            if (c == 0xFF && marking)
                 mark = Mark::SawFF;
             else if (!(dropNull && c == 0))
-                out[produced++] = static_cast<char>(c);
+                put(static_cast<char>(c));
             break;
         case Mark::SawFF:
             mark = Mark::None;
             if (c == 0) {
                 mark = Mark::SawFF00;
             } else {
-                out[produced++] = static_cast<char>(0xFF);
+                put(static_cast<char>(0xFF));
                 if (c != 0xFF)
-                    out[produced++] = static_cast<char>(c);
+                    put(static_cast<char>(c));
             }
             break;
         case Mark::SawFF00:
@@ -101,7 +123,7 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
                 marked |= kCeBreak;
             } else {
                 marked |= kCeFrame;
-                out[produced++] = replace ? state.ErrorChar : static_cast<char>(c);
+                put(replace ? state.ErrorChar : static_cast<char>(c));
             }
             break;
         }
@@ -114,6 +136,23 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
         RaiseEvents(kEvErr);
     }
     return produced;
+}
+
+// The counters count every transition, so a pulse between two looks is still seen.
+void PosixPort::LookAtModemLines(Clock::time_point now)
+{
+    if (!modemWatched || now < nextModemLook)
+        return;
+    nextModemLook = now + std::chrono::milliseconds(kModemLookMs);
+    ModemCounts counts;
+    if (!ReadModemCounts(fd, counts)) {
+        modemWatched = false; // the device went away; the reader reports that
+        return;
+    }
+    const std::uint32_t events = (counts.carrier != modemLast.carrier ? kEvRlsd : 0) |
+                                 (counts.ring != modemLast.ring ? kEvRing : 0);
+    modemLast = counts;
+    RaiseEvents(events);
 }
 
 void PosixPort::RaiseEvents(std::uint32_t events)
@@ -146,13 +185,25 @@ void PosixPort::PumpRead(Clock::time_point now)
         return;
     bool lost = false;
     bool got = false;
-    while (read.done < read.size) {
-        unsigned char raw[4096];
-        const std::size_t room = std::min<std::size_t>(read.size - read.done, sizeof raw);
+    if (!carry.empty()) {
+        const std::size_t n = std::min<std::size_t>(carry.size(), read.size - read.done);
+        std::memcpy(read.buffer + read.done, carry.data(), n);
+        carry.erase(0, n);
+        read.done += static_cast<std::uint32_t>(n);
+        got = true;
+    }
+    // As much as the driver has, whatever the room: what does not fit serves the next reads
+    // without a call.
+    while (read.done < read.size && carry.empty()) {
+        unsigned char raw[8192];
+        const std::size_t room = sizeof raw;
         const ssize_t n = ::read(fd, raw, room);
         if (n > 0) {
-            read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done);
+            read.done += Decode(raw, static_cast<std::size_t>(n), read.buffer + read.done,
+                                read.size - read.done);
             got = true;
+            if (static_cast<std::size_t>(n) < room)
+                break; // all there was; more wakes the waiter
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -204,29 +255,6 @@ int PosixPort::TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_
         return 0;
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(*deadline - now);
     return static_cast<int>(std::min<std::int64_t>((micros.count() + 999) / 1000, 1 << 30));
-}
-
-void PosixPort::DriverLoop()
-{
-    while (!stopping) {
-        pollfd fds[2] = {{static_cast<int>(wake->WaitHandle()), POLLIN, 0}, {-1, 0, 0}};
-        int timeout = -1;
-        {
-            std::lock_guard lock(mutex);
-            if (!gone && pending.write.record != nullptr) {
-                fds[1] = {fd, POLLOUT, 0};
-                timeout = TimeoutMs(pending.write.deadline, Clock::now());
-            }
-        }
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
-            fds[1].revents = POLLERR;
-        wake->Reset();
-        std::lock_guard lock(mutex);
-        PumpWrite(Clock::now());
-        const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-        if (hungUp && !gone && pending.write.record != nullptr)
-            NoteGone();
-    }
 }
 
 } // namespace port::posix

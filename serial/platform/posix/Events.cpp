@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "serial/platform/Port.h"
+#include "serial/platform/posix/PosixPort.h"
 
 namespace port {
 
@@ -26,7 +26,7 @@ std::unique_ptr<Event> Event::Create(bool signalled)
     const int fd = ::eventfd(signalled ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0)
         return nullptr;
-    return std::unique_ptr<Event>(new Event(fd));
+    return std::unique_ptr<Event>(new Event(fd, signalled));
 }
 
 Event::~Event()
@@ -36,6 +36,8 @@ Event::~Event()
 
 void Event::Set()
 {
+    if (signalled.exchange(true))
+        return;
     const std::uint64_t one = 1;
     while (::write(Fd(handle), &one, sizeof one) < 0 && errno == EINTR) {
     }
@@ -43,6 +45,8 @@ void Event::Set()
 
 void Event::Reset()
 {
+    if (!signalled.exchange(false))
+        return;
     std::uint64_t count = 0;
     while (::read(Fd(handle), &count, sizeof count) < 0 && errno == EINTR) {
     }
@@ -50,39 +54,35 @@ void Event::Reset()
 
 bool Event::IsSet() const
 {
-    if (EventSource *s = source.load())
-        s->Work();
-    pollfd p{Fd(handle), POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, 0);
-    } while (r < 0 && errno == EINTR);
-    return r > 0 && (p.revents & POLLIN) != 0;
+    return signalled.load();
 }
 
 // Besides the objects, watches what their sources ask for and lets the sources work when that
 // is ready or their time is up; an object is reported only once it is itself signalled.
 int WaitAny(std::initializer_list<const Waitable *> objects)
 {
-    std::vector<pollfd> fds;
-    std::vector<EventSource *> sources;
-    fds.reserve(objects.size() + 1);
+    struct Watched
+    {
+        EventSource *source;
+        std::size_t first, end; // its entries in fds
+    };
+    // Kept per thread, so a wait allocates nothing once the thread has waited before.
+    thread_local std::vector<pollfd> fds;
+    thread_local std::vector<Watched> watched;
     for (;;) {
         fds.clear();
-        sources.clear();
+        watched.clear();
         int timeout = -1;
         for (const Waitable *w : objects)
             fds.push_back({Fd(w->WaitHandle()), POLLIN, 0});
         for (const Waitable *w : objects) {
             EventSource *s = w->Source();
-            NativeHandle h = -1;
-            int t = -1;
-            if (s == nullptr || !s->Watch(h, t))
+            if (s == nullptr || std::any_of(watched.begin(), watched.end(),
+                                            [s](const Watched &x) { return x.source == s; }))
                 continue;
-            fds.push_back({Fd(h), POLLIN, 0});
-            sources.push_back(s);
-            if (t >= 0)
-                timeout = timeout < 0 ? t : std::min(timeout, t);
+            const std::size_t first = fds.size();
+            s->Watch(fds, timeout);
+            watched.push_back({s, first, fds.size()});
         }
         const int r = ::poll(fds.data(), fds.size(), timeout);
         if (r < 0 && errno == EINTR)
@@ -95,8 +95,16 @@ int WaitAny(std::initializer_list<const Waitable *> objects)
             if (fds[i].revents & POLLIN)
                 return static_cast<int>(i);
         }
-        for (EventSource *s : sources)
-            s->Work();
+        for (const Watched &x : watched) {
+            bool hungUp = false;
+            for (std::size_t i = x.first; i < x.end; ++i)
+                hungUp = hungUp || (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            x.source->Work(hungUp);
+        }
+        // What the work completed needs no further look at the device.
+        for (std::size_t i = 0; i < objects.size(); ++i)
+            if (objects.begin()[i]->IsSet())
+                return static_cast<int>(i);
     }
 }
 

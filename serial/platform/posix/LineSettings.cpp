@@ -1,10 +1,12 @@
 #include "serial/platform/posix/LineSettings.h"
 
 #include <algorithm>
+#include <mutex>
 #include <optional>
+#include <utility>
 
+#include <linux/serial.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 
 // Kernel layout for rates outside the B-constants (the glibc header lacks it).
 struct termios2
@@ -70,6 +72,15 @@ void SetModemLine(int fd, int line, bool on)
     ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
 }
 
+std::mutex standInMutex;
+DeviceStandIns standInStore;
+
+DeviceStandIns StandIns()
+{
+    std::lock_guard lock(standInMutex);
+    return standInStore;
+}
+
 } // namespace
 
 const char *Unsupported(const LineState &state)
@@ -89,16 +100,10 @@ const char *Unsupported(const LineState &state)
     return nullptr;
 }
 
-bool ApplyLineState(int fd, const LineState &state)
+termios TermiosFor(const LineState &state, const termios &base, bool marking)
 {
-    if (Unsupported(state) != nullptr)
-        return false;
-    termios before{};
-    if (::tcgetattr(fd, &before) != 0)
-        return false;
-    termios t = before;
-    // Raw, with error marking so that framing and parity errors and breaks can be reported.
-    t.c_iflag = INPCK | PARMRK;
+    termios t = base;
+    t.c_iflag = marking ? INPCK | PARMRK : IGNBRK;
     if (state.Flags & kFlagOutX)
         t.c_iflag |= IXON;
     if (state.Flags & kFlagInX)
@@ -114,7 +119,6 @@ bool ApplyLineState(int fd, const LineState &state)
     t.c_cflag |= kParities[std::min<int>(state.Parity, 4)];
     if (state.StopBits != 0)
         t.c_cflag |= CSTOPB; // 1.5 stop bits are sent as 2
-    const std::uint32_t dtr = (state.Flags >> kFlagDtrShift) & kControlMask;
     const std::uint32_t rts = (state.Flags >> kFlagRtsShift) & kControlMask;
     if ((state.Flags & kFlagOutxCtsFlow) || rts == 2)
         t.c_cflag |= CRTSCTS;
@@ -122,6 +126,19 @@ bool ApplyLineState(int fd, const LineState &state)
     t.c_cc[VTIME] = 0;
     t.c_cc[VSTART] = static_cast<cc_t>(state.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
+    return t;
+}
+
+bool ApplyLineState(int fd, const LineState &state, bool marking)
+{
+    if (Unsupported(state) != nullptr)
+        return false;
+    if (const auto slow = StandIns().applyingLineState)
+        slow();
+    termios before{};
+    if (::tcgetattr(fd, &before) != 0)
+        return false;
+    termios t = TermiosFor(state, before, marking);
     const auto code = BaudCode(state.BaudRate);
     if (code) {
         ::cfsetispeed(&t, *code);
@@ -133,6 +150,8 @@ bool ApplyLineState(int fd, const LineState &state)
         ::tcsetattr(fd, TCSANOW, &before);
         return false;
     }
+    const std::uint32_t dtr = (state.Flags >> kFlagDtrShift) & kControlMask;
+    const std::uint32_t rts = (state.Flags >> kFlagRtsShift) & kControlMask;
     if (dtr != 2)
         SetModemLine(fd, TIOCM_DTR, dtr == 1);
     if (rts != 2)
@@ -140,12 +159,55 @@ bool ApplyLineState(int fd, const LineState &state)
     return true;
 }
 
-std::uint32_t LineSpeed(int fd)
+bool ReadLineState(int fd, LineState &state)
 {
+    termios t{};
     termios2 t2{};
-    if (::ioctl(fd, TCGETS2, &t2) != 0)
-        return 0;
-    return t2.c_ospeed;
+    if (::tcgetattr(fd, &t) != 0 || ::ioctl(fd, TCGETS2, &t2) != 0)
+        return false;
+    if (t2.c_ospeed != 0)
+        state.BaudRate = t2.c_ospeed;
+    const tcflag_t size = t.c_cflag & CSIZE;
+    state.ByteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    state.StopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+    const bool odd = (t.c_cflag & PARODD) != 0;
+    state.Parity = !(t.c_cflag & PARENB) ? 0 : (t.c_cflag & CMSPAR) ? (odd ? 3 : 4) : (odd ? 1 : 2);
+    const auto set = [&state](std::uint32_t bit, bool on) {
+        state.Flags = on ? state.Flags | bit : state.Flags & ~bit;
+    };
+    set(kFlagOutX, (t.c_iflag & IXON) != 0);
+    set(kFlagInX, (t.c_iflag & IXOFF) != 0);
+    const std::uint32_t rts = (state.Flags >> kFlagRtsShift) & kControlMask;
+    if (!(t.c_cflag & CRTSCTS))
+        set(kFlagOutxCtsFlow, false);
+    else if (rts != 2)
+        set(kFlagOutxCtsFlow, true);
+    state.XonChar = static_cast<char>(t.c_cc[VSTART]);
+    state.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+    return true;
+}
+
+bool ReadModemCounts(int fd, ModemCounts &counts)
+{
+    if (const auto standIn = StandIns().modemCounts)
+        return standIn(fd, counts);
+    serial_icounter_struct c{};
+    if (::ioctl(fd, TIOCGICOUNT, &c) == 0) {
+        counts = {static_cast<std::uint32_t>(c.dcd), static_cast<std::uint32_t>(c.rng)};
+        return true;
+    }
+    // Drivers that count nothing still give the levels; a change of level is a transition.
+    int bits = 0;
+    if (::ioctl(fd, TIOCMGET, &bits) != 0)
+        return false;
+    counts = {(bits & TIOCM_CD) ? 1u : 0u, (bits & TIOCM_RNG) ? 1u : 0u};
+    return true;
+}
+
+DeviceStandIns SetDeviceStandIns(DeviceStandIns standIns)
+{
+    std::lock_guard lock(standInMutex);
+    return std::exchange(standInStore, std::move(standIns));
 }
 
 } // namespace port::posix

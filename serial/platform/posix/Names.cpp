@@ -118,8 +118,10 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
     if (::isatty(fd))
         ::ioctl(fd, TIOCEXCL);
     auto port = std::make_unique<posix::PosixPort>(fd);
-    if (!port->Init())
-        return Failed(failure, path, EAGAIN);
+    if (const int error = port->Init(); error != 0)
+        return Failed(failure, path, error);
+    if (failure != nullptr)
+        failure->device = path;
     return port;
 }
 

@@ -1,10 +1,12 @@
 #include "serial/platform/posix/PosixPort.h"
 
+#include <cerrno>
+
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
-
-#include "serial/platform/posix/LineSettings.h"
 
 namespace port::posix {
 
@@ -17,36 +19,28 @@ Clock::duration Milliseconds(std::uint64_t ms)
 PosixPort::PosixPort(int descriptor) : fd(descriptor), isTty(::tcgetattr(descriptor, &saved) == 0)
 {
     if (isTty) {
-        const std::uint32_t speed = LineSpeed(fd);
-        state.BaudRate = speed != 0 ? speed : 9600;
-        const tcflag_t size = saved.c_cflag & CSIZE;
-        state.ByteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
-        state.StopBits = (saved.c_cflag & CSTOPB) ? 2 : 0;
-        if (saved.c_cflag & PARENB)
-            state.Parity = (saved.c_cflag & PARODD) ? 1 : 2;
-        ::ioctl(fd, TIOCGICOUNT, &counters);
+        ReadLineState(fd, state);
+        countersSupported = ::ioctl(fd, TIOCGICOUNT, &counters) == 0;
+        struct stat info
+        {
+        };
+        constexpr unsigned kPtySlaveMajors[] = {136, 143}; // the kernel's pseudo-terminals
+        isPty = ::fstat(fd, &info) == 0 && major(info.st_rdev) >= kPtySlaveMajors[0] &&
+                major(info.st_rdev) <= kPtySlaveMajors[1];
+        marking = MarkingFor(state);
     }
 }
 
-bool PosixPort::Init()
+int PosixPort::Init()
 {
     if (isTty)
-        ApplyLineState(fd, state); // raw from the start, at the rate the device had
+        ApplyLineState(fd, state, marking); // raw from the start, at the rate the device had
     wake = Event::Create(false);
-    if (!wake)
-        return false;
-    return StartThread(driver, [this] { DriverLoop(); });
+    return wake ? 0 : errno;
 }
 
 PosixPort::~PosixPort()
 {
-    DetachReadSource();
-    modemWatch.Stop();
-    if (driver.joinable()) {
-        stopping = true;
-        Wake();
-        driver.join();
-    }
     {
         // Records that outlive the port forget it; what is pending ends as aborted.
         std::lock_guard lock(mutex);
@@ -62,52 +56,67 @@ PosixPort::~PosixPort()
 
 bool PosixPort::Purge(std::uint32_t flags)
 {
-    std::lock_guard lock(mutex);
-    AbortPurged(flags);
-    if (isTty && (flags & kPurgeRxClear)) {
+    if (isTty && (flags & kPurgeRxClear))
         ::tcflush(fd, TCIFLUSH);
-        mark = Mark::None;
-    }
     if (isTty && (flags & kPurgeTxClear))
         ::tcflush(fd, TCOFLUSH);
-    return true;
-}
-
-// A state the line cannot take is refused whole and the one in force stays.
-bool PosixPort::SetState(const LineState &value)
-{
     std::lock_guard lock(mutex);
-    if (!isTty || !ApplyLineState(fd, value))
-        return false;
-    state = value;
+    AbortPurged(flags);
+    if (flags & kPurgeRxClear) {
+        mark = Mark::None;
+        carry.clear();
+    }
     return true;
 }
 
-bool PosixPort::SetTimeouts(const Timeouts &value)
+// The kernel's word for what it holds, the port's for the rest.
+bool PosixPort::GetState(LineState &value)
 {
     {
         std::lock_guard lock(mutex);
-        timeouts = value;
+        value = state;
     }
-    // A pending write keeps the deadline it started with; a pending read takes the new
-    // time-outs at its waiter's next look (its next byte or its old time-out).
-    Wake();
+    return isTty && ReadLineState(fd, value);
+}
+
+// A state the line cannot take is refused whole and the one in force stays. Applying it may
+// take a USB adapter's control transfers: reads and writes go on meanwhile.
+bool PosixPort::SetState(const LineState &value)
+{
+    const bool marks = MarkingFor(value);
+    if (!isTty || !ApplyLineState(fd, value, marks))
+        return false;
+    std::lock_guard lock(mutex);
+    state = value;
+    marking = marks;
+    return true;
+}
+
+// A pending write keeps the deadline it started with; a pending read's waiter looks again.
+bool PosixPort::SetTimeouts(const Timeouts &value)
+{
+    bool reading = false;
+    {
+        std::lock_guard lock(mutex);
+        timeouts = value;
+        reading = pending.read.record != nullptr;
+    }
+    if (reading)
+        wake->Set();
     return isTty;
 }
 
 bool PosixPort::SetMask(std::uint32_t mask)
 {
-    {
-        std::lock_guard lock(mutex);
-        commMask = mask;
-        pendingEvents = 0;
-        pending.FinishEvent(kErrorSuccess, 0);
-    }
-    if (isTty && (mask & (kEvRlsd | kEvRing)))
-        modemWatch.Start(fd, [this](std::uint32_t events) {
-            std::lock_guard lock(mutex);
-            RaiseEvents(events);
-        });
+    ModemCounts now;
+    const bool modemLines = isTty && (mask & (kEvRlsd | kEvRing)) && ReadModemCounts(fd, now);
+    std::lock_guard lock(mutex);
+    commMask = mask;
+    pendingEvents = 0;
+    pending.FinishEvent(kErrorSuccess, 0);
+    modemWatched = modemLines;
+    modemLast = now;
+    nextModemLook = Clock::now() + std::chrono::milliseconds(kModemLookMs);
     return true;
 }
 
@@ -116,13 +125,14 @@ IoResult PosixPort::WaitEvent(std::uint32_t &mask, Overlapped &record)
     std::lock_guard lock(mutex);
     if (gone || pending.event.record != nullptr)
         return {kErrorGenFailure, 0};
+    pending.BeginEvent(record, mask);
+    LookAtModemLines(Clock::now());
     if (pendingEvents != 0) {
-        pending.BeginEvent(record, mask);
         pending.FinishEvent(kErrorSuccess, pendingEvents);
         pendingEvents = 0;
         return {kErrorSuccess, 0};
     }
-    pending.BeginEvent(record, mask);
+    PendingRecords::Pend(record, &readerSide);
     return {kErrorIoPending, 0};
 }
 
@@ -136,15 +146,12 @@ IoResult PosixPort::Read(char *buffer, std::uint32_t size, Overlapped &record)
     if (pending.read.record != nullptr || size == 0)
         return {kErrorGenFailure, 0};
     pending.BeginRead(record, buffer, size);
-    PumpRead(pending.read.start);
+    const auto now = pending.read.start;
+    PumpRead(now);
+    LookAtModemLines(now);
     if (pending.read.record == nullptr)
         return {record.Status, record.Transferred};
-    if (sourced != &record) {
-        if (sourced != nullptr)
-            sourced->event->SetSource(nullptr);
-        record.event->SetSource(&readSource);
-        sourced = &record;
-    }
+    PendingRecords::Pend(record, &readerSide);
     return {kErrorIoPending, 0};
 }
 
@@ -162,44 +169,62 @@ IoResult PosixPort::Write(const char *data, std::uint32_t size, Overlapped &reco
     PumpWrite(now);
     if (pending.write.record == nullptr)
         return {record.Status, record.Transferred};
-    Wake();
+    PendingRecords::Pend(record, &writerSide);
     return {kErrorIoPending, 0};
 }
 
-// The driver writes and reads only under the lock, so once this returns it has let go of the
-// record's buffer.
-void PosixPort::Cancel(Overlapped &record)
+void PosixPort::Progress(Overlapped &record)
 {
-    std::lock_guard lock(mutex);
-    pending.Cancel(record);
-    if (sourced == &record) {
-        record.event->SetSource(nullptr);
-        sourced = nullptr;
+    const auto now = Clock::now();
+    if (pending.read.record == &record)
+        PumpRead(now);
+    else if (pending.write.record == &record)
+        PumpWrite(now);
+    else if (pending.event.record == &record)
+        LookAtModemLines(now);
+}
+
+void PosixPort::Side::Watch(std::vector<pollfd> &fds, int &timeoutMs)
+{
+    std::lock_guard lock(port.mutex);
+    if (port.gone)
+        return;
+    const auto now = Clock::now();
+    std::optional<Clock::time_point> deadline;
+    if (writer) {
+        if (port.pending.write.record == nullptr)
+            return;
+        fds.push_back({port.fd, POLLOUT, 0});
+        deadline = port.pending.write.deadline;
+    } else {
+        if (port.pending.read.record != nullptr) {
+            fds.push_back({static_cast<int>(port.wake->WaitHandle()), POLLIN, 0});
+            fds.push_back({port.fd, POLLIN, 0});
+            deadline = port.ReadDeadline();
+        }
+        if (port.modemWatched && port.pending.event.record != nullptr)
+            deadline = deadline ? std::min(*deadline, port.nextModemLook) : port.nextModemLook;
     }
+    const int ms = TimeoutMs(deadline, now);
+    if (ms >= 0)
+        timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
 }
 
-void PosixPort::DetachReadSource()
+void PosixPort::Side::Work(bool hungUp)
 {
-    std::lock_guard lock(mutex);
-    if (sourced != nullptr)
-        sourced->event->SetSource(nullptr);
-    sourced = nullptr;
-}
-
-bool PosixPort::ReadSource::Watch(NativeHandle &handle, int &timeoutMs)
-{
+    if (!writer)
+        port.wake->Reset();
     std::lock_guard lock(port.mutex);
-    if (port.gone || port.pending.read.record == nullptr)
-        return false;
-    handle = port.fd;
-    timeoutMs = TimeoutMs(port.ReadDeadline(), Clock::now());
-    return true;
-}
-
-void PosixPort::ReadSource::Work()
-{
-    std::lock_guard lock(port.mutex);
-    port.PumpRead(Clock::now());
+    const auto now = Clock::now();
+    if (writer) {
+        port.PumpWrite(now);
+        // A hang-up with the write still stuck: the far end is gone.
+        if (hungUp && !port.gone && port.pending.write.record != nullptr)
+            port.NoteGone();
+    } else {
+        port.PumpRead(now);
+        port.LookAtModemLines(now);
+    }
 }
 
 } // namespace port::posix
