@@ -346,15 +346,11 @@ public:
             failure.message += nothingSent;
             throw;
         }
-        std::error_code error;
-        fs::create_directories(folder, error);
-        if (error)
-            throw Failure(FileError, folder + ": the backup folder cannot be made: " +
-                                         error.message() + nothingSent);
         const std::string stem = folder + "/" + FileNamePart(result.port) + "_" +
                                  FileNamePart(result.model) + "_" + FileNamePart(result.version) +
                                  "_" + UtcStamp();
         // An older backup is never replaced.
+        std::error_code error;
         std::string path = stem + ".nmct";
         for (int again = 2; fs::exists(fs::symlink_status(path, error)); ++again)
             path = stem + "-" + std::to_string(again) + ".nmct";
@@ -562,8 +558,14 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
     // The file is checked whole, and the backup's place found, before any port is touched.
     if (command == "write" || command == "verify")
         job.settings = LoadFile(arguments.operands[0]);
-    if ((command == "write" || command == "default") && arguments.backup)
+    if ((command == "write" || command == "default") && arguments.backup) {
         job.backupDir = BackupFolder(arguments);
+        std::error_code error;
+        fs::create_directories(job.backupDir, error);
+        if (error)
+            throw Failure(FileError, job.backupDir + ": the backup folder cannot be made: " +
+                                         error.message() + "; nothing was sent");
+    }
     if (command == "read" && job.batch) {
         std::error_code error;
         fs::create_directories(arguments.operands[0], error);
@@ -620,6 +622,7 @@ int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::os
     // output (a full disk, a closed descriptor) is a failure of the command, as for cat.
     std::ostringstream out;
     int status = Success;
+    std::string message;
     std::optional<Arguments> parsed;
     try {
         parsed = ParseArguments(arguments, std::getenv("NMCT_PORT"));
@@ -630,16 +633,19 @@ int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::os
         else
             status = Run(*parsed, out, err);
     } catch (const Failure &failure) {
-        err << Program << ": " << failure.message << "\n";
+        message = failure.message;
         status = failure.status;
     } catch (const std::exception &error) {
-        err << Program << ": " << error.what() << "\n";
+        message = error.what();
         status = OperationFailed;
     }
+    if (!message.empty())
+        err << Program << ": " << message << "\n";
     // A script reading --json gets a document whatever stopped the run.
     if (status != Success && parsed && parsed->json && out.str().empty())
         PrintJson(QJsonObject{{"command", Json(parsed->command)},
                               {"status", status},
+                              {"message", Json(message)},
                               {"ports", QJsonArray()}},
                   out);
     const std::string printed = out.str();

@@ -192,6 +192,11 @@ void TestCli::command_data()
         << QStringList{"--backup-dir", "{file}/b", "-p", "{port}", "write", "{file}"} << changed
         << good << 3 << ""
         << "{file}/b: the backup folder cannot be made: Not a directory; nothing was sent"
+        << "";
+    QTest::newRow("write, backup cannot be written: nothing sent")
+        << QStringList{"{full}", "--backup-dir", "{dir}/b", "-p", "{port}", "write", "{file}"}
+        << changed << good << 3 << ""
+        << ".nmct: cannot be written: File too large; nothing was sent"
         << "AAFAA AAFA1";
     QTest::newRow("write --no-backup, refused")
         << QStringList{"--no-backup", "-p", "{port}", "write", "{file}"} << changed
@@ -260,7 +265,9 @@ void TestCli::command_data()
         << "AAFAA";
     QTest::newRow("write --json, file error")
         << QStringList{"--json", "-p", "{port}", "write", "{file}"} << broken << good << 3
-        << "json:status=3 ; command=write"
+        << "json:status=3 ; command=write ; message={file}: has errors, so nothing was sent or "
+           "changed:\n  line 12: transmit frequency '45O.1250' is not a frequency (three "
+           "digits, a point and four digits, e.g. 450.1250)"
         << "line 12: transmit frequency"
         << "";
     QTest::newRow("detect --trace")
