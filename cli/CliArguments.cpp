@@ -139,7 +139,8 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     if (TalksToModule(command)) {
         if (parsed.ports.empty())
             Refuse("no port given: use --port COMn or --port /dev/..., or set NMCT_PORT");
-        if (command == "read" && parsed.ports.size() > 1 && parsed.operands.empty())
+        if (command == "read" && parsed.ports.size() > 1 &&
+            (parsed.operands.empty() || parsed.operands[0] == "-"))
             Refuse("read from several ports needs a folder: read DIR");
     }
     return parsed;
