@@ -67,8 +67,13 @@ Options (before the command; "--" ends them, e.g. check -- -x.nmct):
                   with write and default: keep the backup in DIR instead of
                   $XDG_STATE_HOME/nmct/backups (~/.local/state/nmct/backups)
   --no-backup     with write and default: no backup
-  --json          one JSON document on standard output instead of text (ports,
-                  and the commands that talk to a module; see the README)
+  --json          one JSON document on standard output instead of text, for
+                  ports and the commands that talk to a module: {"command",
+                  "status", "message" (when it failed before any port), "ports":
+                  [{"port", "device", "model", "version", "outcome" (ok, file
+                  error, no module, differs, failed), "status", "message",
+                  "backup", "file", "differences": [{"setting", "file",
+                  "module"}]}]}; ports lists "ports" and "adapters" instead
   --trace         every byte sent (>) and received (<) on standard error, with
                   the seconds since start, the port, hex and printable text
   -h, --help      this text
