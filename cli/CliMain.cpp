@@ -572,6 +572,15 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
                                          error.message() + "; nothing was sent");
     }
     if (command == "read" && job.batch) {
+        // Each port its own file: two names that come to the same file would lose one module.
+        std::vector<std::string> names;
+        for (const std::string &port : arguments.ports) {
+            const std::string name = FileNamePart(port);
+            if (std::find(names.begin(), names.end(), name) != names.end())
+                throw Failure(BadArguments, "two ports would be read into the same file " + name +
+                                                ".nmct; name them differently");
+            names.push_back(name);
+        }
         std::error_code error;
         fs::create_directories(arguments.operands[0], error);
         if (error)
