@@ -5,8 +5,10 @@
 //
 // Two ways: the session in this process (what the window and nmct-cli share), and nmct-cli
 // started once per module as a script does, so the second includes the program's start.
+// Then the batch: one nmct-cli run writing 1, 2, 4 and 8 modules on as many ports at once,
+// each with its backup first, against one module's time.
 //
-//     bench_fleet [modules]
+//     bench_fleet [modules] [rounds]
 
 #include "bench/BenchSupport.h"
 
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -96,11 +99,45 @@ bool WriteWithSession(const std::string &file, const std::string &port)
            SettingsDifferences(loaded.settings, back.settings).empty();
 }
 
+std::string CliPath()
+{
+    return bench::ExecutableDirectory() + "/../cli/nmct-cli";
+}
+
+// Like the session above: no backup, so both ways do the same exchanges.
 bool WriteWithCli(const std::string &file, const std::string &port)
 {
-    bench::ChildProcess cli(bench::ExecutableDirectory() + "/../cli/nmct-cli",
-                            {"--port", port, "write", file});
+    bench::ChildProcess cli(CliPath(), {"--no-backup", "--port", port, "write", file});
     return cli.Finish();
+}
+
+// Seconds for one nmct-cli run writing `ports` modules at once, backups included.
+double BatchRun(int ports, const std::string &file, const std::string &backups)
+{
+    std::vector<std::unique_ptr<ModuleSimulator>> modules;
+    std::vector<std::string> arguments{"--backup-dir", backups};
+    for (int i = 0; i < ports; ++i) {
+        modules.push_back(std::make_unique<ModuleSimulator>(nmct::modsim::Options{}));
+        arguments.insert(arguments.end(), {"--port", modules.back()->SlavePath()});
+    }
+    arguments.insert(arguments.end(), {"write", file});
+    const double start = bench::MonotonicSeconds();
+    bench::ChildProcess cli(CliPath(), arguments);
+    const bool done = cli.Finish();
+    const double elapsed = bench::MonotonicSeconds() - start;
+    const ModuleSettings wanted = ReadParamFile(BatchFile()).settings;
+    for (const std::unique_ptr<ModuleSimulator> &module : modules) {
+        ParamRecord stored;
+        const nmct::modsim::Record record = module->StoredRecord();
+        std::copy(record.begin(), record.end(), stored.bytes.begin());
+        const SettingsResult held = SettingsFromRecord(stored);
+        if (!done || !held.Ok() || !(held.settings == wanted)) {
+            std::fprintf(stderr, "a batch of %d was not programmed:\n%s", ports,
+                         cli.Output().c_str());
+            std::exit(1);
+        }
+    }
+    return elapsed;
 }
 
 void AddRow(bench::Table &table, const std::string &way, const std::vector<double> &seconds)
@@ -119,6 +156,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const int modules = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     QTemporaryDir folder;
     const std::string file = folder.filePath("batch.nmct").toStdString();
     std::ofstream(file) << BatchFile();
@@ -139,5 +177,25 @@ int main(int argc, char *argv[])
                "least this set-up allows and the 306-byte SET command costs nothing here that it "
                "costs on a real line.");
     table.Print();
+
+    bench::Table batch("Batch: one nmct-cli write on several ports at once, paced at 9600 baud",
+                       {"ports", "s per run", "÷ one port", "s per module"});
+    const std::string backups = folder.filePath("backups").toStdString();
+    double one = 0;
+    for (const int ports : {1, 2, 4, 8}) {
+        std::vector<double> seconds;
+        for (int round = 0; round < rounds; ++round)
+            seconds.push_back(BatchRun(ports, file, backups));
+        const bench::Summary summary = bench::Summarise(seconds);
+        if (ports == 1)
+            one = summary.median;
+        batch.Row({std::to_string(ports), bench::Spread(summary, 3),
+                   bench::Fixed(summary.median / one, 2), bench::Fixed(summary.median / ports, 3)});
+    }
+    batch.Note(std::to_string(rounds) +
+               " runs per row, median (min – max); fresh simulators each run, each on its own "
+               "pseudo-terminal. Per module: open, identify, READ for the backup (saved to a "
+               "file), SET, READ and the comparison; the run includes the program's start.");
+    batch.Print();
     return 0;
 }

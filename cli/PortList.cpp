@@ -1,10 +1,7 @@
 #include "cli/PortList.h"
 
 #include <filesystem>
-#include <map>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "serial/SerialPorts.h"
 
@@ -25,34 +22,55 @@ std::string Canonical(const std::string &path)
 
 } // namespace
 
-void ListPorts(std::ostream &out)
+std::vector<PortName> ListPortNames()
 {
     // The same resolver the window uses, so a name listed here opens the same device there.
-    std::map<std::string, std::string> comForDevice;
-    out << "Port names and the devices they open:\n";
-    bool any = false;
+    std::vector<PortName> names;
     for (int number = 1; number <= HighestComNumber; ++number) {
         const std::string name = "COM" + std::to_string(number);
         const std::string path = port::ResolveDevice(name);
         const std::string device = Canonical(path);
-        if (device.empty())
-            continue;
-        any = true;
-        out << "  " << name << "\t" << path;
-        if (device != path)
-            out << " -> " << device;
-        out << "\n";
-        comForDevice.emplace(device, name);
+        if (!device.empty())
+            names.push_back({name, path, device});
     }
-    if (!any)
+    return names;
+}
+
+std::vector<AdapterEntry> ListAdapters(const std::vector<PortName> &names)
+{
+    std::vector<AdapterEntry> entries;
+    for (const port::SerialAdapter &adapter : port::ListSerialAdapters()) {
+        AdapterEntry entry{adapter.name, adapter.device, {}};
+        for (const PortName &name : names) {
+            if (name.device == adapter.device) {
+                entry.port = name.name;
+                break;
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+void ListPorts(std::ostream &out)
+{
+    const std::vector<PortName> names = ListPortNames();
+    out << "Port names and the devices they open:\n";
+    for (const PortName &name : names) {
+        out << "  " << name.name << "\t" << name.path;
+        if (name.device != name.path)
+            out << " -> " << name.device;
+        out << "\n";
+    }
+    if (names.empty())
         out << "  (none)\n";
 
     out << "Serial adapters (/dev/serial/by-id):\n";
-    const std::vector<port::SerialAdapter> adapters = port::ListSerialAdapters();
-    for (const port::SerialAdapter &adapter : adapters) {
+    const std::vector<AdapterEntry> adapters = ListAdapters(names);
+    for (const AdapterEntry &adapter : adapters) {
         out << "  " << adapter.name << " -> " << adapter.device;
-        if (const auto com = comForDevice.find(adapter.device); com != comForDevice.end())
-            out << " (" << com->second << ")";
+        if (!adapter.port.empty())
+            out << " (" << adapter.port << ")";
         out << "\n";
     }
     if (adapters.empty())

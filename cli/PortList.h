@@ -3,8 +3,27 @@
 // serial adapters the system lists by their identity.
 
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 namespace cli {
+
+struct PortName
+{
+    std::string name;   // COM3
+    std::string path;   // what it opens, e.g. /dev/ttyS2
+    std::string device; // where that leads in the end
+};
+
+struct AdapterEntry
+{
+    std::string name; // its identity under /dev/serial/by-id
+    std::string device;
+    std::string port; // the COM name that opens it, if any
+};
+
+std::vector<PortName> ListPortNames();
+std::vector<AdapterEntry> ListAdapters(const std::vector<PortName> &names);
 
 void ListPorts(std::ostream &out);
 

@@ -101,6 +101,8 @@ bool TKVComm::SendCommand(const std::string &text)
         },
         Qt::QueuedConnection);
 
+    if (trace)
+        trace(true, text);
     comm->SendOutput(text);
     // On a closed port nothing was sent, so nothing can answer: a chunk read before the port
     // was closed may still be delivered during this wait, and it is no reply.
@@ -135,6 +137,8 @@ void TKVComm::GetReplyRecord(ParamRecord &record) const
 
 void TKVComm::CommReceiveData(TComm *, const char *buffer, std::uint16_t bufferLength)
 {
+    if (trace)
+        trace(false, std::string_view(buffer, bufferLength));
     if (!fencePassed)
         return;
     // The last two bytes of every chunk are the module's line end, whatever they are. A chunk

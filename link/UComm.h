@@ -11,8 +11,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "protocol/ParamRecord.h"
 
@@ -53,6 +55,11 @@ public:
 
     TComm &Comm() { return *comm; }
 
+    // Sees every command as it is handed to the port (sent true) and every chunk received,
+    // fenced or not; for a trace of the line.
+    using Trace = std::function<void(bool sent, std::string_view bytes)>;
+    void SetTrace(Trace hook) { trace = std::move(hook); }
+
 private:
     bool StartPort();
     bool HasReply() const { return received && replyLength != 0; }
@@ -66,4 +73,5 @@ private:
     bool received = false;
     std::array<char, 342> replyBuffer{};
     int replyLength = 0;
+    Trace trace;
 };

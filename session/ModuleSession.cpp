@@ -21,6 +21,11 @@ void ModuleSession::SetOnHandlerError(std::function<void(const std::exception &)
     link->Comm().SetOnHandlerError(std::move(handler));
 }
 
+void ModuleSession::SetTrace(Trace hook)
+{
+    link->SetTrace(std::move(hook));
+}
+
 bool ModuleSession::OpenPort(const std::string &portName)
 {
     return link->OpenPort(portName);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
@@ -83,6 +84,10 @@ public:
 
     // Runs when a handler of the serial component's events throws (on the GUI thread).
     void SetOnHandlerError(std::function<void(const std::exception &)> handler);
+
+    // Every byte handed to the port (sent) and received, as it passes the link; for a trace.
+    using Trace = std::function<void(bool sent, std::string_view bytes)>;
+    void SetTrace(Trace hook);
 
     // The link, for tests and benchmarks that watch or feed its traffic.
     TKVComm &Link() { return *link; }

@@ -1,6 +1,10 @@
 // nmct-cli as a script runs it: the real program against the simulated module on a
 // pseudo-terminal, its exit status, what it prints, and what reached the module.
 
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -15,6 +19,7 @@
 #include "tools/modsim/ModuleSimulator.h"
 
 using nmct::modsim::Faults;
+using nmct::modsim::ModuleSimulator;
 using nmct::modsim::ReplyFault;
 
 Q_DECLARE_METATYPE(Faults)
@@ -31,6 +36,43 @@ QByteArray ChangedFile()
     return QByteArray::fromStdString(WriteParamFile(settings));
 }
 
+// "ports/1/differences/0/file" in a JSON document, as text ("5" for a number).
+QString JsonAt(const QJsonDocument &document, const QString &path)
+{
+    QJsonValue value = document.object();
+    for (const QString &step : path.split('/')) {
+        bool index = false;
+        const int at = step.toInt(&index);
+        value = index ? value.toArray().at(at) : value.toObject().value(step);
+    }
+    return value.isDouble() ? QString::number(value.toInt()) : value.toString();
+}
+
+// Standard output is "json:" then "path=value" checks joined by " ; "; else one of its lines
+// (or of the file written), where a final '*' takes any ending.
+bool OutputHas(const QString &out, const QString &lines, const QString &expected)
+{
+    if (expected.startsWith("json:")) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(out.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            return false;
+        for (const QString &check : expected.mid(5).split(" ; ")) {
+            const qsizetype equals = check.indexOf('=');
+            if (JsonAt(document, check.left(equals)) != check.mid(equals + 1))
+                return false;
+        }
+        return true;
+    }
+    if (!expected.endsWith('*'))
+        return lines.split('\n').contains(expected);
+    const QString start = expected.chopped(1);
+    for (const QString &line : lines.split('\n'))
+        if (line.startsWith(start))
+            return true;
+    return false;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -40,12 +82,14 @@ class TestCli : public QObject
 private slots:
     void command_data();
     void command();
+    void backupRestoresTheModule();
 };
 
 void TestCli::command_data()
 {
-    // "{port}" stands for the module's line, "{file}" for a file holding `file`, "{dir}" for
-    // its folder. A first argument in braces sets the program's surroundings: "{endless}"
+    // "{port}" stands for the module's line ("{port2}" for a second module's), "{file}" for a
+    // file holding `file` (named "-x" when an argument is "-x"), "{dir}" for its folder, the
+    // working directory. A first argument in braces sets the program's surroundings: "{endless}"
     // endless standard input, "{closed}" standard output closed, "{full}" a file system that
     // takes no more bytes (a file size limit).
     QTest::addColumn<QStringList>("arguments");
@@ -66,6 +110,9 @@ void TestCli::command_data()
                              "the port,"
                           << ""
                           << "";
+    QTest::newRow("version") << QStringList{"--version"} << none << good << 0 << "nmct-cli 0.1.0"
+                             << ""
+                             << "";
     QTest::newRow("no command") << port << none << good << 2 << ""
                                 << "no command given"
                                 << "";
@@ -78,6 +125,27 @@ void TestCli::command_data()
     QTest::newRow("volume out of range")
         << port + QStringList{"volume", "5"} << none << good << 2 << ""
         << "volume '5' is not a level from 0 to 4"
+        << "";
+    QTest::newRow("volume 0") << port + QStringList{"volume", "0"} << none << good << 0 << ""
+                              << ""
+                              << "AAFAA AAFA4";
+    QTest::newRow("volume 4, short -p")
+        << QStringList{"-p", "{port}", "volume", "4"} << none << good << 0 << ""
+        << ""
+        << "AAFAA AAFA4";
+    QTest::newRow("check") << QStringList{"check", "{file}"} << changed << good << 0 << ""
+                           << ""
+                           << "";
+    QTest::newRow("check, errors") << QStringList{"check", "{file}"} << broken << good << 3 << ""
+                                   << "line 12: transmit frequency '45O.1250' is not a frequency"
+                                   << "";
+    QTest::newRow("check, a file named -x after --")
+        << QStringList{"check", "--", "-x"} << changed << good << 0 << ""
+        << ""
+        << "";
+    QTest::newRow("check, -x without -- is an option")
+        << QStringList{"check", "-x"} << changed << good << 2 << ""
+        << "Unknown option 'x'"
         << "";
     QTest::newRow("write, missing file")
         << port + QStringList{"write", "/nonexistent/site.nmct"} << none << good << 3 << ""
@@ -111,21 +179,33 @@ void TestCli::command_data()
         << port + QStringList{"read"} << none << Faults{.badToneCode = true} << 6 << ""
         << "transmit tone code 'abc' is not a known tone"
         << "AAFAA AAFA1";
-    QTest::newRow("write, read back")
-        << port + QStringList{"write", "{file}"} << changed << good << 0 << ""
+    QTest::newRow("write, backup first, read back")
+        << port + QStringList{"write", "{file}"} << changed << good << 0
+        << "backup {dir}/state/nmct/backups/*"
         << ""
-        << "AAFAA AAFA3 AAFA1";
+        << "AAFAA AAFA1 AAFA3 AAFA1";
     QTest::newRow("write --no-verify")
         << port + QStringList{"write", "--no-verify", "{file}"} << changed << good << 0 << ""
         << ""
-        << "AAFAA AAFA3";
-    QTest::newRow("write, refused")
-        << port + QStringList{"write", "{file}"} << changed << Faults{.okText = "NO"} << 6 << ""
+        << "AAFAA AAFA1 AAFA3";
+    QTest::newRow("write, backup cannot be saved: nothing sent")
+        << QStringList{"--backup-dir", "{file}/b", "-p", "{port}", "write", "{file}"} << changed
+        << good << 3 << ""
+        << "{file}/b: the backup folder cannot be made: Not a directory; nothing was sent"
+        << "";
+    QTest::newRow("write, backup cannot be written: nothing sent")
+        << QStringList{"{full}", "--backup-dir", "{dir}/b", "-p", "{port}", "write", "{file}"}
+        << changed << good << 3 << ""
+        << ".nmct: cannot be written: File too large; nothing was sent"
+        << "AAFAA AAFA1";
+    QTest::newRow("write --no-backup, refused")
+        << QStringList{"--no-backup", "-p", "{port}", "write", "{file}"} << changed
+        << Faults{.okText = "NO"} << 6 << ""
         << ": writing failed: the module's reply was not OK; its state is unknown (check it "
            "with 'nmct-cli verify FILE'"
         << "AAFAA AAFA3";
     QTest::newRow("write, endless input")
-        << QStringList{"{endless}", "write", "-"} << none << good << 3 << ""
+        << QStringList{"{endless}", "--port", "{port}", "write", "-"} << none << good << 3 << ""
         << "standard input: too large (more than 1048576 bytes"
         << "";
     QTest::newRow("write, a folder as the file")
@@ -154,9 +234,46 @@ void TestCli::command_data()
         << "channel 3 receive frequency: 460.5000 in the file, 452.1250 in the module"
         << "differs from {file} in 2 settings"
         << "AAFAA AAFA1";
-    QTest::newRow("default") << port + QStringList{"default"} << none << good << 0 << ""
-                             << ""
-                             << "AAFAA AAFA2";
+    QTest::newRow("default, backup first")
+        << QStringList{"--backup-dir", "{dir}/b", "-p", "{port}", "default"} << none << good << 0
+        << "backup {dir}/b/*"
+        << ""
+        << "AAFAA AAFA1 AAFA2";
+    QTest::newRow("several ports, one missing, each its own module")
+        << QStringList{"-p", "{port}", "-p", "/nonexistent/tty", "-p", "{port2}", "detect"} << none
+        << good << 4 << "{port2}: ok, model NM450, version *"
+        << "nmct-cli: no module: /nonexistent/tty could not be opened"
+        << "AAFAA";
+    QTest::newRow("several ports, read into a folder")
+        << QStringList{"-p", "{port}", "-p", "{port2}", "read", "{dir}/fleet"} << none << good << 0
+        << "{port2}: ok, model NM450, version V2.13, saved to {dir}/fleet/dev-pts-*"
+        << ""
+        << "AAFAA AAFA1";
+    QTest::newRow("several ports --json, silent and differing")
+        << QStringList{"--json", "-p", "{port}", "-p", "{port2}", "verify", "{file}"} << changed
+        << Faults{.reply = ReplyFault::Silent} << 5
+        << "json:status=5 ; command=verify ; ports/0/outcome=no module ; ports/0/status=4 ; "
+           "ports/1/port={port2} ; ports/1/device={port2} ; ports/1/model=NM450 ; "
+           "ports/1/outcome=differs ; ports/1/differences/1/setting=channel 3 receive frequency "
+           "; ports/1/differences/1/file=460.5000 ; ports/1/differences/1/module=452.1250"
+        << ": no module: the module did not answer"
+        << "AAFAA";
+    QTest::newRow("detect --json")
+        << QStringList{"--json", "-p", "{port}", "detect"} << none << good << 0
+        << "json:status=0 ; ports/0/outcome=ok ; ports/0/version=V2.13"
+        << ""
+        << "AAFAA";
+    QTest::newRow("write --json, file error")
+        << QStringList{"--json", "-p", "{port}", "write", "{file}"} << broken << good << 3
+        << "json:status=3 ; command=write ; message={file}: has errors, so nothing was sent or "
+           "changed:\n  line 12: transmit frequency '45O.1250' is not a frequency (three "
+           "digits, a point and four digits, e.g. 450.1250)"
+        << "line 12: transmit frequency"
+        << "";
+    QTest::newRow("detect --trace")
+        << QStringList{"--trace", "-p", "{port}", "detect"} << none << good << 0 << "model NM450"
+        << " {port} > 41 41 46 41 41  |AAFAA|"
+        << "AAFAA";
     QTest::newRow("volume, module stops answering")
         << port + QStringList{"volume", "3"} << none << Faults{.answerLimit = 1} << 6 << ""
         << ": setting the volume failed: the module did not answer"
@@ -165,6 +282,10 @@ void TestCli::command_data()
                                                << changed << good << 0 << "3,460.0000,460.5000\r"
                                                << ""
                                                << "";
+    QTest::newRow("ports --json") << QStringList{"--json", "ports"} << none << good << 0
+                                  << "json:command=ports ; status=0"
+                                  << ""
+                                  << "";
     QTest::newRow("ports") << QStringList{"ports"} << none << good << 0
                            << "Port names and the devices they open:"
                            << ""
@@ -181,17 +302,23 @@ void TestCli::command()
     QFETCH(QString, error);
     QFETCH(QString, wire);
 
-    nmct::modsim::ModuleSimulator module({.pacing = false});
+    ModuleSimulator module({.pacing = false});
     module.SetFaults(faults);
+    ModuleSimulator second({.pacing = false});
     QTemporaryDir folder;
-    const QString path = folder.filePath("site.nmct");
+    const QString path = folder.filePath(arguments.contains("-x") ? "-x" : "site.nmct");
     if (!file.isEmpty()) {
         QFile written(path);
         QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
     }
-    arguments.replaceInStrings("{port}", QString::fromStdString(module.SlavePath()));
-    arguments.replaceInStrings("{file}", path);
-    arguments.replaceInStrings("{dir}", folder.path());
+    const auto place = [&](QString text) {
+        return text.replace("{port2}", QString::fromStdString(second.SlavePath()))
+            .replace("{port}", QString::fromStdString(module.SlavePath()))
+            .replace("{file}", path)
+            .replace("{dir}", folder.path());
+    };
+    for (QString &argument : arguments)
+        argument = place(argument);
     const QString surroundings = arguments.first().startsWith('{') ? arguments.takeFirst() : "";
 
     QProcess cli;
@@ -209,7 +336,11 @@ void TestCli::command()
             ::setrlimit(RLIMIT_FSIZE, &none);
         }
     });
-    cli.setEnvironment(QProcess::systemEnvironment().filter(QRegularExpression("^(?!NMCT_PORT=)")));
+    // Backups go to the test's folder, never to the user's.
+    cli.setEnvironment(
+        QProcess::systemEnvironment().filter(QRegularExpression("^(?!NMCT_PORT=|XDG_STATE_HOME=)"))
+        << "XDG_STATE_HOME=" + folder.filePath("state"));
+    cli.setWorkingDirectory(folder.path());
     cli.start(NMCT_CLI, arguments);
     QVERIFY(cli.waitForFinished(20000));
     const QString out = QString::fromUtf8(cli.readAllStandardOutput());
@@ -218,9 +349,8 @@ void TestCli::command()
              qPrintable(QString("exit %1, stderr: %2").arg(cli.exitCode()).arg(err)));
     QFile saved(path);
     const QString lines = out + (saved.open(QIODevice::ReadOnly) ? saved.readAll() : "");
-    QVERIFY2(output.isEmpty() || lines.split('\n').contains(output), qPrintable(lines));
-    QVERIFY2(err.contains(QString(error).replace("{file}", path).replace("{dir}", folder.path())),
-             qPrintable(err));
+    QVERIFY2(output.isEmpty() || OutputHas(out, lines, place(output)), qPrintable(lines));
+    QVERIFY2(err.contains(place(error)), qPrintable(err));
     QVERIFY2(error.isEmpty() == err.isEmpty(), qPrintable(err));
 
     QStringList commands;
@@ -229,6 +359,51 @@ void TestCli::command()
     QCOMPARE(commands.join(' '), wire);
     if (status == 0 && wire.contains("AAFA3"))
         QCOMPARE(QByteArray(module.StoredRecord().data() + 38, 17), "460.0000,460.5000");
+}
+
+// The backup a write leaves, written back, gives the module exactly what it held.
+void TestCli::backupRestoresTheModule()
+{
+    ModuleSimulator module({.pacing = false});
+    const QString port = QString::fromStdString(module.SlavePath());
+    QTemporaryDir folder;
+    const auto file = [&folder](const QString &name, const QByteArray &text) {
+        QFile written(folder.filePath(name));
+        return written.open(QIODevice::WriteOnly) && written.write(text) == text.size()
+                   ? written.fileName()
+                   : QString();
+    };
+    const auto run = [](const QStringList &arguments) {
+        QProcess cli;
+        cli.start(NMCT_CLI, arguments);
+        return cli.waitForFinished(20000) && cli.exitStatus() == QProcess::NormalExit
+                   ? cli.exitCode()
+                   : -1;
+    };
+    // The module holds neither the factory settings nor the file about to be written.
+    ParamRecord record;
+    MakeDefaultParams(record);
+    ModuleSettings held = SettingsFromRecord(record).settings;
+    held.channels[0] = {"440.1250", "441.2500"};
+    held.txTone = 12;
+    held.squelch = 7;
+    const QString heldFile = file("held.nmct", QByteArray::fromStdString(WriteParamFile(held)));
+    QCOMPARE(run({"--no-backup", "-p", port, "write", heldFile}), 0);
+    const nmct::modsim::Record before = module.StoredRecord();
+
+    const QString backups = folder.filePath("backups");
+    QCOMPARE(run({"--backup-dir", backups, "-p", port, "write", file("site.nmct", ChangedFile())}),
+             0);
+    QVERIFY(module.StoredRecord() != before);
+    const QStringList saved = QDir(backups).entryList(QDir::Files);
+    QCOMPARE(saved.size(), 1);
+    QVERIFY2(QRegularExpression("^dev-pts-[0-9]+_NM450_V2\\.13_[0-9]{8}T[0-9]{6}\\.[0-9]{3}Z"
+                                "\\.nmct$")
+                 .match(saved[0])
+                 .hasMatch(),
+             qPrintable(saved[0]));
+    QCOMPARE(run({"--no-backup", "-p", port, "write", QDir(backups).filePath(saved[0])}), 0);
+    QVERIFY(module.StoredRecord() == before);
 }
 
 QTEST_MAIN(TestCli)

@@ -1,0 +1,149 @@
+#include "cli/CliArguments.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <map>
+
+#include "cli/CliMain.h"
+
+namespace cli {
+
+namespace {
+
+struct CommandForm
+{
+    std::size_t least;
+    std::size_t most;
+    const char *usage;
+};
+
+const std::map<std::string, CommandForm> &Commands()
+{
+    static const std::map<std::string, CommandForm> commands{
+        {"ports", {0, 0, "ports"}},
+        {"detect", {0, 0, "detect"}},
+        {"read", {0, 1, "read [FILE]"}},
+        {"write", {1, 1, "[--no-verify] write FILE"}},
+        {"verify", {1, 1, "verify FILE"}},
+        {"default", {0, 0, "default"}},
+        {"volume", {1, 1, "volume N"}},
+        {"check", {1, 1, "check FILE"}},
+        {"export-csv", {1, 2, "export-csv FILE [CSV]"}},
+        {"import-csv", {2, 2, "import-csv CSV FILE"}},
+    };
+    return commands;
+}
+
+// Every byte one character and back, so no argument is changed on its way through the parser.
+QString Lossless(const std::string &bytes)
+{
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string Bytes(const QString &text)
+{
+    return text.toLatin1().toStdString();
+}
+
+[[noreturn]] void Refuse(const std::string &message)
+{
+    throw Failure(BadArguments, message);
+}
+
+} // namespace
+
+bool TalksToModule(const std::string &command)
+{
+    return command == "detect" || command == "read" || command == "write" || command == "verify" ||
+           command == "default" || command == "volume";
+}
+
+Arguments ParseArguments(const std::vector<std::string> &arguments, const char *environmentPort)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption help({"h", "help"}, "");
+    const QCommandLineOption version("version", "");
+    const QCommandLineOption port({"p", "port"}, "", "PORT");
+    const QCommandLineOption noVerify("no-verify", "");
+    const QCommandLineOption json("json", "");
+    const QCommandLineOption trace("trace", "");
+    const QCommandLineOption noBackup("no-backup", "");
+    const QCommandLineOption backupDir("backup-dir", "", "DIR");
+    parser.addOptions({help, version, port, noVerify, json, trace, noBackup, backupDir});
+
+    QStringList list{"nmct-cli"};
+    for (const std::string &argument : arguments)
+        list << Lossless(argument);
+    if (!parser.parse(list)) {
+        std::string error = Bytes(parser.errorText());
+        if (!error.empty() && error.back() == '.')
+            error.pop_back();
+        Refuse(error + " (see --help)");
+    }
+
+    Arguments parsed;
+    parsed.help = parser.isSet(help);
+    parsed.version = parser.isSet(version);
+    if (parsed.help || parsed.version)
+        return parsed;
+    parsed.verify = !parser.isSet(noVerify);
+    parsed.json = parser.isSet(json);
+    parsed.trace = parser.isSet(trace);
+    parsed.backup = !parser.isSet(noBackup);
+    for (const QString &value : parser.values(port)) {
+        const std::string name = Bytes(value);
+        if (name.empty())
+            Refuse("--port needs a port name, e.g. --port COM3");
+        if (std::find(parsed.ports.begin(), parsed.ports.end(), name) != parsed.ports.end())
+            Refuse("port '" + name + "' is given twice");
+        parsed.ports.push_back(name);
+    }
+    if (parsed.ports.empty() && environmentPort && *environmentPort)
+        parsed.ports.push_back(environmentPort);
+    if (parser.isSet(backupDir)) {
+        parsed.backupDir = Bytes(parser.value(backupDir));
+        if (parsed.backupDir.empty())
+            Refuse("--backup-dir needs a folder");
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        Refuse("no command given (see --help)");
+    parsed.command = Bytes(positional.first());
+    for (qsizetype i = 1; i < positional.size(); ++i)
+        parsed.operands.push_back(Bytes(positional[i]));
+
+    const auto form = Commands().find(parsed.command);
+    if (form == Commands().end())
+        Refuse("unknown command '" + parsed.command + "' (see --help)");
+    const std::string &command = parsed.command;
+    if (parsed.operands.size() < form->second.least || parsed.operands.size() > form->second.most)
+        Refuse("usage: nmct-cli [OPTIONS] " + std::string(form->second.usage));
+    if (!parsed.verify && command != "write")
+        Refuse("--no-verify goes with write only");
+    const bool changes = command == "write" || command == "default";
+    if ((!parsed.backup || parser.isSet(backupDir)) && !changes)
+        Refuse("--no-backup and --backup-dir go with write and default only");
+    if (!parsed.backup && parser.isSet(backupDir))
+        Refuse("--no-backup and --backup-dir exclude each other");
+    if (parsed.json && !TalksToModule(command) && command != "ports")
+        Refuse("--json goes with ports and the commands that talk to a module");
+    if (parsed.json && command == "read" && parsed.operands.empty())
+        Refuse("--json with read needs a FILE (standard output carries the JSON)");
+    if (command == "volume") {
+        const std::string &level = parsed.operands[0];
+        if (level.size() != 1 || level[0] < '0' || level[0] > '4')
+            Refuse("volume '" + level + "' is not a level from 0 to 4");
+    }
+    if (TalksToModule(command)) {
+        if (parsed.ports.empty())
+            Refuse("no port given: use --port COMn or --port /dev/..., or set NMCT_PORT");
+        if (command == "read" && parsed.ports.size() > 1 &&
+            (parsed.operands.empty() || parsed.operands[0] == "-"))
+            Refuse("read from several ports needs a folder: read DIR");
+    }
+    return parsed;
+}
+
+} // namespace cli
