@@ -167,6 +167,12 @@ bool ReadLineState(int fd, LineState &state)
         return false;
     if (t2.c_ospeed != 0)
         state.BaudRate = t2.c_ospeed;
+    ReadLineShape(t, state);
+    return true;
+}
+
+void ReadLineShape(const termios &t, LineState &state)
+{
     const tcflag_t size = t.c_cflag & CSIZE;
     state.ByteSize = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
     state.StopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
@@ -184,7 +190,6 @@ bool ReadLineState(int fd, LineState &state)
         set(kFlagOutxCtsFlow, true);
     state.XonChar = static_cast<char>(t.c_cc[VSTART]);
     state.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
-    return true;
 }
 
 bool ReadModemCounts(int fd, ModemCounts &counts)

@@ -30,6 +30,8 @@ bool ApplyLineState(int fd, const LineState &state, bool marking);
 // Overwrites what the terminal itself holds (speed, byte size, parity, stop bits, flow
 // control, Xon and Xoff characters) with what the driver took; false when it cannot be read.
 bool ReadLineState(int fd, LineState &state);
+// The same from terminal flags: byte size, parity, stop bits, flow control, Xon and Xoff.
+void ReadLineShape(const termios &t, LineState &state);
 
 struct ModemCounts
 {

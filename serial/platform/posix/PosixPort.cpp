@@ -20,6 +20,7 @@ PosixPort::PosixPort(int descriptor) : fd(descriptor), isTty(::tcgetattr(descrip
 {
     if (isTty) {
         ReadLineState(fd, state);
+        state.Flags = kFlagBinary; // the rate and byte shape the device had, no flow control
         countersSupported = ::ioctl(fd, TIOCGICOUNT, &counters) == 0;
         struct stat info
         {
@@ -95,13 +96,11 @@ bool PosixPort::SetState(const LineState &value)
 // A pending write keeps the deadline it started with; a pending read's waiter looks again.
 bool PosixPort::SetTimeouts(const Timeouts &value)
 {
-    bool reading = false;
-    {
-        std::lock_guard lock(mutex);
-        timeouts = value;
-        reading = pending.read.record != nullptr;
-    }
-    if (reading)
+    // The wake is set and reset under the lock (by the reader in Side::Work), as every event
+    // must be by one thread at a time; an eventfd write does not block.
+    std::lock_guard lock(mutex);
+    timeouts = value;
+    if (pending.read.record != nullptr)
         wake->Set();
     return isTty;
 }
@@ -125,8 +124,10 @@ IoResult PosixPort::WaitEvent(std::uint32_t &mask, Overlapped &record)
     std::lock_guard lock(mutex);
     if (gone || pending.event.record != nullptr)
         return {kErrorGenFailure, 0};
-    pending.BeginEvent(record, mask);
+    // Looked at before the wait begins: a change seen now is one to report at once, not one
+    // that completes the wait in the middle of setting it up.
     LookAtModemLines(Clock::now());
+    pending.BeginEvent(record, mask);
     if (pendingEvents != 0) {
         pending.FinishEvent(kErrorSuccess, pendingEvents);
         pendingEvents = 0;
@@ -212,9 +213,9 @@ void PosixPort::Side::Watch(std::vector<pollfd> &fds, int &timeoutMs)
 
 void PosixPort::Side::Work(bool hungUp)
 {
+    std::lock_guard lock(port.mutex);
     if (!writer)
         port.wake->Reset();
-    std::lock_guard lock(port.mutex);
     const auto now = Clock::now();
     if (writer) {
         port.PumpWrite(now);
