@@ -101,9 +101,9 @@ bool TKVComm::SendCommand(const std::string &text)
         },
         Qt::QueuedConnection);
 
-    if (trace)
+    // Traced only when handed to the port: a refused output (a full queue) never went out.
+    if (comm->SendOutput(text) && trace)
         trace(true, text);
-    comm->SendOutput(text);
     // On a closed port nothing was sent, so nothing can answer: a chunk read before the port
     // was closed may still be delivered during this wait, and it is no reply.
     const bool sent = PortIsOpen();
