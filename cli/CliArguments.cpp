@@ -1,5 +1,7 @@
 #include "cli/CliArguments.h"
 
+#include "protocol/TextFile.h"
+
 #include <QCommandLineParser>
 
 #include <algorithm>
@@ -129,7 +131,9 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
         Refuse("--no-backup and --backup-dir exclude each other");
     if (parsed.json && !TalksToModule(command) && command != "ports")
         Refuse("--json goes with ports and the commands that talk to a module");
-    if (parsed.json && command == "read" && parsed.operands.empty())
+    if (parsed.json && command == "read" &&
+        (parsed.operands.empty() || parsed.operands[0] == "-" ||
+         NamedDescriptor(parsed.operands[0]) == 1))
         Refuse("--json with read needs a FILE (standard output carries the JSON)");
     if (command == "volume") {
         const std::string &level = parsed.operands[0];

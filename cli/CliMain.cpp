@@ -57,7 +57,7 @@ Commands:
                   replace FILE's channels with the CSV's rows; FILE's tones and
                   squelch stay, its comments do not
 
-Options (before the command; "--" ends them, e.g. check -- -x.nmct):
+Options (before the command, taken after it too; "--" ends them: check -- -x.nmct):
   -p, --port PORT COMn (as the window names ports) or a device path such as
                   /dev/ttyUSB0; default: $NMCT_PORT. Repeat it to run detect,
                   read, write, verify, default or volume on every port at once:
@@ -404,12 +404,12 @@ PortResult RunOnPort(const Job &job, const std::string &port)
         } else if (command == "read") {
             module.Connect();
             const std::string text = WriteParamFile(module.ReadSettings());
-            if (job.batch)
-                result.file = arguments.operands[0] + "/" + FileNamePart(port) + ".nmct";
-            else
-                result.file = arguments.operands.empty() ? "-" : arguments.operands[0];
-            SaveFile(result.file, text, out);
-            result.done = "saved to " + result.file;
+            const std::string file =
+                job.batch ? arguments.operands[0] + "/" + FileNamePart(port) + ".nmct"
+                          : (arguments.operands.empty() ? "-" : arguments.operands[0]);
+            SaveFile(file, text, out);
+            result.file = file;
+            result.done = "saved to " + file;
         } else if (command == "write" || command == "verify") {
             module.Connect();
             const std::string &path = arguments.operands[0];
@@ -453,6 +453,12 @@ std::vector<PortResult> RunOnPorts(const Job &job)
 {
     const std::vector<std::string> &ports = job.arguments.ports;
     std::vector<PortResult> results(ports.size());
+    // What a port reports whose thread never ran.
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        results[i].port = ports[i];
+        results[i].status = OperationFailed;
+        results[i].message = ports[i] + ": no thread could be started for this port";
+    }
     if (ports.size() == 1) {
         results[0] = RunOnPort(job, ports[0]);
         return results;
@@ -571,16 +577,19 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
             throw Failure(FileError, job.backupDir + ": the backup folder cannot be made: " +
                                          error.message() + "; nothing was sent");
     }
-    if (command == "read" && job.batch) {
-        // Each port its own file: two names that come to the same file would lose one module.
+    if (job.batch && (command == "read" || !job.backupDir.empty())) {
+        // Each port its own file (its read, or its backup): two ports whose names come to the
+        // same file would lose one module's.
         std::vector<std::string> names;
         for (const std::string &port : arguments.ports) {
             const std::string name = FileNamePart(port);
             if (std::find(names.begin(), names.end(), name) != names.end())
-                throw Failure(BadArguments, "two ports would be read into the same file " + name +
+                throw Failure(BadArguments, "two ports would share the file name " + name +
                                                 ".nmct; name them differently");
             names.push_back(name);
         }
+    }
+    if (command == "read" && job.batch) {
         std::error_code error;
         fs::create_directories(arguments.operands[0], error);
         if (error)

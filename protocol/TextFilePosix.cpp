@@ -84,8 +84,12 @@ std::optional<std::string> Replace(const std::string &path, const struct stat *o
     if (old != nullptr) {
         mode = old->st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
+        // Read once: the mask is the process's, and the ports' threads save files at once.
+        static const mode_t mask = [] {
+            const mode_t current = ::umask(0);
+            ::umask(current);
+            return current;
+        }();
         mode = 0666 & ~mask;
     }
     int error = ::fchmod(file.Get(), mode) != 0 ? errno : 0;
@@ -159,9 +163,25 @@ TextRead ReadTextDescriptor(int descriptor, const std::string &name, std::size_t
 
 TextRead ReadTextFile(const std::string &path, std::size_t largest)
 {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    // A serial port or terminal named where a file belongs would wait for carrier and then for
+    // input for ever: a device is opened without waiting, and a terminal refused.
+    struct stat status
+    {
+    };
+    const bool device = ::stat(path.c_str(), &status) == 0 && S_ISCHR(status.st_mode);
+    Descriptor file(
+        ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (device ? O_NONBLOCK : 0)));
     if (file.Get() < 0)
         return {{}, Failed(path, "cannot be opened", errno)};
+    if (device) {
+        if (::isatty(file.Get()))
+            return {{},
+                    path + ": cannot be read: a terminal or serial port, not a file (\"-\" "
+                           "reads standard input)"};
+        const int flags = ::fcntl(file.Get(), F_GETFL);
+        if (flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+            return {{}, Failed(path, "cannot be read", errno)};
+    }
     return ReadTextDescriptor(file.Get(), path, largest);
 }
 
@@ -185,8 +205,12 @@ std::optional<std::string> WriteTextFile(const std::string &path, std::string_vi
             return Failed(path, "cannot be written", errno);
         return Replace(path, nullptr, text);
     }
-    if (S_ISREG(status.st_mode))
+    if (S_ISREG(status.st_mode)) {
+        // A file the user may not write is not replaced behind its back, as `>` and cp refuse.
+        if (::access(path.c_str(), W_OK) != 0)
+            return Failed(path, "cannot be written", errno);
         return Replace(path, &status, text);
+    }
     if (S_ISDIR(status.st_mode))
         return Failed(path, "cannot be written", EISDIR);
     if (!S_ISCHR(status.st_mode) && !S_ISFIFO(status.st_mode))

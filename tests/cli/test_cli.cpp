@@ -212,6 +212,15 @@ void TestCli::command_data()
         << port + QStringList{"write", "{dir}"} << none << good << 3 << ""
         << "{dir}: cannot be read: Is a directory"
         << "";
+    // Read, it would wait for input for ever.
+    QTest::newRow("write, the port typed where the file goes")
+        << port + QStringList{"write", "{port}"} << none << good << 3 << ""
+        << ": cannot be read: a terminal or serial port, not a file"
+        << "";
+    QTest::newRow("read --json to standard output, refused")
+        << QStringList{"--json", "-p", "{port}", "read", "-"} << none << good << 2 << ""
+        << "--json with read needs a FILE"
+        << "";
     QTest::newRow("detect, line noise is not a module")
         << port + QStringList{"detect"} << none << Faults{.reply = ReplyFault::Garbage} << 4 << ""
         << ": no module: something answered, but not as a module (model '', version '<0x"
