@@ -122,7 +122,7 @@ void TfrmMain::btnOpenClick()
         DisconnectPort();
         EnableEditing(false);
         if (close == ConnectionState::Close::NowAndLose) {
-            Timer1->stop();
+            ShowWatch();
             // The port is closed by now: this waits out the link's full time and ends in
             // "Device Not Found!".
             DetectDevice();
@@ -194,6 +194,13 @@ void TfrmMain::ShowPortOpen(bool open)
     btnOpen->setText(open ? QStringLiteral("CLOSE") : QStringLiteral("OPEN"));
 }
 
+void TfrmMain::ShowWatch()
+{
+    // OPEN starts the timer itself (afresh, also when a lost module's watch still runs).
+    if (!session->Connection().Watching())
+        Timer1->stop();
+}
+
 void TfrmMain::DisconnectPort()
 {
     if (session->Busy())
@@ -214,7 +221,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     // The operation ends within its reply wait and shows nothing more; a message it shows now
     // goes with the window. The program ends once the operation has unwound.
     if (session->Connection().WindowClosed()) {
-        Timer1->stop();
+        ShowWatch();
         for (QDialog *dialog : findChildren<QDialog *>())
             if (dialog->isVisible())
                 dialog->reject();

@@ -98,9 +98,9 @@ public:
     // decimal number throws EConvertError; what was shown before it stays shown, and SET
     // refuses until a whole record is shown.
     void ShowParams(ParamRecord record);
-    // The start-up values; SET refuses to send them.
     // Shows settings read from a file: they are whole and within the lists by construction.
     void ShowSettings(const ModuleSettings &settings);
+    // The start-up values; SET refuses to send them.
     void LoadDefaults();
     // The complete set command as the controls stand, line end included. Throws when the tone
     // selector a direction's check box chooses shows no item: no code would match what it shows.
@@ -162,6 +162,8 @@ private:
     void ShowIdentity(const IdentifyResult &found);
     // The port selector, the light and OPEN/CLOSE, as the port is open or not.
     void ShowPortOpen(bool open);
+    // The presence watch's timer stops when the connection no longer watches the module.
+    void ShowWatch();
     // Tells why OPEN could not open the port: the status line's tooltip and standard error.
     void ShowOpenFailure(const port::OpenFailure &failure);
     // Closes the port and shows the idle look, unless an exchange is running.

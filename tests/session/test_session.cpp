@@ -165,7 +165,8 @@ void TestSession::connection_data()
 {
     // Events as a front end forwards them, in order: open / open-fails, answers / silent (OPEN's
     // identify), ident+ / ident- (any other identify), close / close-busy (CLOSE clicked), closed
-    // (the port was closed), tick (whether a watch tick identifies), begin / end (an operation),
+    // (the port was closed), tick / tick-busy (whether a watch tick identifies, the link idle or
+    // in an exchange), begin / end (an operation),
     // take (a deferred CLOSE from the event loop), window-close.
     QTest::addColumn<QString>("events");
     QTest::addColumn<QString>("answers"); // what the events that decide something answered
@@ -200,7 +201,7 @@ void TestSession::connection_data()
         << "open answers ident- closed open silent ident+"
         << "lost"
         << "opened found watching";
-    QTest::newRow("tick during an exchange") << "open answers begin tick end"
+    QTest::newRow("tick during an exchange") << "open answers begin tick-busy end"
                                              << "skip Nothing"
                                              << "opened found watching";
     QTest::newRow("close during an exchange waits for it")
@@ -253,9 +254,8 @@ void TestSession::connection()
                                                             : "NowAndLose");
         } else if (event == "closed")
             connection.PortClosed();
-        else if (event == "tick")
-            said << (ConnectionState::TickIdentifies(connection.PortOpened(),
-                                                     connection.OperationRunning())
+        else if (event == "tick" || event == "tick-busy")
+            said << (ConnectionState::TickIdentifies(connection.PortOpened(), event == "tick-busy")
                          ? "identify"
                          : "skip");
         else if (event == "begin")
