@@ -3,7 +3,6 @@
 
 #include "WindowTestSupport.h"
 
-
 #include "protocol/ParamRecord.h"
 #include "tests/support/KnownRecords.h"
 #include "widgets/ErrorBox.h"
@@ -176,7 +175,6 @@ private slots:
     void setCommandCarriesShortFieldUnchanged();
     void parameterFiles_data();
     void parameterFiles();
-
 
 private:
     std::unique_ptr<TfrmMain> window_;
