@@ -169,27 +169,6 @@ std::string UtcStamp()
     return text;
 }
 
-struct Difference
-{
-    std::string setting, file, module;
-};
-
-// "channel 3 receive frequency: 460.5000 in the file, 452.1250 in the module"
-Difference SplitDifference(const std::string &line)
-{
-    const std::string inFile = " in the file, ";
-    const std::size_t middle = line.rfind(inFile);
-    const std::size_t colon = middle == std::string::npos ? middle : line.rfind(": ", middle);
-    if (colon == std::string::npos)
-        return {line, {}, {}};
-    const std::size_t moduleStart = middle + inFile.size();
-    const std::size_t moduleEnd = line.rfind(" in the module");
-    return {line.substr(0, colon), line.substr(colon + 2, middle - colon - 2),
-            line.substr(moduleStart, moduleEnd == std::string::npos || moduleEnd < moduleStart
-                                         ? std::string::npos
-                                         : moduleEnd - moduleStart)};
-}
-
 // What one port's run came to.
 struct PortResult
 {
@@ -201,7 +180,7 @@ struct PortResult
     std::string message; // why it failed; names the port
     std::string printed; // what the command prints for one port alone
     std::string done;    // for the result line: what was done besides the outcome
-    std::vector<std::string> differences;
+    std::vector<SettingDifference> differences;
     std::string backup;
     std::string file;
 };
@@ -211,8 +190,6 @@ const char *Outcome(int status)
     switch (status) {
     case Success:
         return "ok";
-    case BadArguments:
-        return "bad arguments";
     case FileError:
         return "file error";
     case NoModule:
@@ -368,8 +345,8 @@ public:
     void Verify(const ModuleSettings &file, const std::string &path, std::ostream &out)
     {
         result.differences = SettingsDifferences(file, ReadSettings());
-        for (const std::string &difference : result.differences)
-            out << difference << "\n";
+        for (const SettingDifference &difference : result.differences)
+            out << difference.Text() << "\n";
         if (!result.differences.empty())
             throw Failure(VerifyMismatch, where + ": the module differs from " + path + " in " +
                                               std::to_string(result.differences.size()) +
@@ -506,8 +483,7 @@ QJsonObject PortJson(const PortResult &result)
         port["file"] = Json(result.file);
     if (!result.differences.empty()) {
         QJsonArray differences;
-        for (const std::string &line : result.differences) {
-            const Difference difference = SplitDifference(line);
+        for (const SettingDifference &difference : result.differences) {
             differences.append(QJsonObject{{"setting", Json(difference.setting)},
                                            {"file", Json(difference.file)},
                                            {"module", Json(difference.module)}});
@@ -610,8 +586,8 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
             continue;
         err << Program << ": " << result.message << "\n";
         if (job.batch)
-            for (const std::string &difference : result.differences)
-                err << "  " << difference << "\n";
+            for (const SettingDifference &difference : result.differences)
+                err << "  " << difference.Text() << "\n";
     }
     if (arguments.json) {
         QJsonArray ports;

@@ -68,10 +68,18 @@ SettingsResult SettingsFromRecord(const ParamRecord &record);
 ParamRecord RecordFromSettings(const ModuleSettings &settings);
 SetCommandValues SetValuesFromSettings(const ModuleSettings &settings);
 
-// Every setting that differs, e.g. "channel 3 transmit frequency: 450.1250 in the file,
-// 451.1250 in the module".
-std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
-                                             const ModuleSettings &module);
+// One setting that differs: its name and its value in the file and in the module.
+struct SettingDifference
+{
+    std::string setting; // "channel 3 transmit frequency"
+    std::string file;
+    std::string module;
+    // "channel 3 transmit frequency: 450.1250 in the file, 451.1250 in the module"
+    std::string Text() const;
+};
+// Every setting that differs.
+std::vector<SettingDifference> SettingsDifferences(const ModuleSettings &file,
+                                                   const ModuleSettings &module);
 
 // The channel table for spreadsheets: a header, then "channel,transmit,receive" rows. Reading
 // takes ',' or ';' between fields (the first row decides which), quotes around them, a decimal

@@ -129,15 +129,19 @@ SetCommandValues SetValuesFromSettings(const ModuleSettings &settings)
     return values;
 }
 
-std::vector<std::string> SettingsDifferences(const ModuleSettings &file,
-                                             const ModuleSettings &module)
+std::string SettingDifference::Text() const
 {
-    std::vector<std::string> differences;
+    return setting + ": " + file + " in the file, " + module + " in the module";
+}
+
+std::vector<SettingDifference> SettingsDifferences(const ModuleSettings &file,
+                                                   const ModuleSettings &module)
+{
+    std::vector<SettingDifference> differences;
     const auto compare = [&](const std::string &what, const std::string &inFile,
                              const std::string &inModule) {
         if (inFile != inModule)
-            differences.push_back(what + ": " + inFile + " in the file, " + inModule +
-                                  " in the module");
+            differences.push_back({what, inFile, inModule});
     };
     for (std::size_t i = 0; i < file.channels.size(); ++i) {
         const std::string channel = "channel " + std::to_string(i + 1);
