@@ -1,9 +1,8 @@
 #pragma once
-// The window names Windows font faces. They are not installed here, so at start each is mapped
-// to the closest free face that is: the regular Tahoma of the Wine fonts (loaded from their
-// folder, which fontconfig does not scan; its bold is drawn from it), Liberation Serif for the
-// serif faces, WenQuanYi Micro Hei for the Chinese ones. The controls keep asking for the Windows
-// names.
+// The window names Windows font faces. They are not installed here, so each is drawn in the
+// closest free face that is: the regular Tahoma of the Wine fonts (loaded from their folder,
+// which fontconfig does not scan; its bold is drawn from it), Liberation Serif for the serif
+// faces, WenQuanYi Micro Hei for the Chinese ones. The window's fonts name that face.
 
 #include <QFont>
 #include <QString>
@@ -27,6 +26,9 @@ enum FontStyle
     Bold = 1,
     Underline = 2
 };
+
+// The face a window face is drawn in here: itself when installed, else the closest that is.
+QString InstalledFace(const QString &face);
 
 // A font as the window describes it: a face, a character height in pixels, a style.
 QFont WindowFont(const QString &face, int pixelSize, int style = Regular);

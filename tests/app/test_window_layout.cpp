@@ -4,6 +4,7 @@
 #include "WindowTestSupport.h"
 
 #include "app/UMainForm.h"
+#include "app/WindowFonts.h"
 #include "widgets/FormControls.h"
 
 #include "desktop/Automation.h"
@@ -141,10 +142,11 @@ void TestWindowLayout::controls_data()
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<QString>("font");
 
-    const QString sans = QStringLiteral("MS Sans Serif 13");
-    const QString sansBold = QStringLiteral("MS Sans Serif 13 bold");
-    const QString times = QStringLiteral("Times New Roman 13");
-    const QString nsimsun = QStringLiteral("新宋体 16 bold");
+    const QString sans = InstalledFace(Face::MsSansSerif) + QStringLiteral(" 13");
+    const QString sansBold = sans + QStringLiteral(" bold");
+    const QString times = InstalledFace(Face::TimesNewRoman) + QStringLiteral(" 13");
+    const QString nsimsun = InstalledFace(Face::NSimSun) + QStringLiteral(" 16 bold");
+    const QString msSerif = InstalledFace(Face::MsSerif) + QStringLiteral(" 19");
     auto row = [](const char *name, const char *kind, const char *parent, QRect geometry,
                   const QString &text, const QString &items, bool shown, bool enabled,
                   const QString &font) {
@@ -163,11 +165,11 @@ void TestWindowLayout::controls_data()
     // On the window.
     row("Image1", "QLabel", "frmMain", {128, 24, 180, 60}, "", "", true, true, sans);
     row("Label42", "QLabel", "frmMain", {312, 24, 403, 29}, "示例无线电子有限公司", "", true, true,
-        "楷体_GB2312 29 bold");
+        InstalledFace(Face::KaiTiGb2312) + QStringLiteral(" 29 bold"));
     row("Label43", "QLabel", "frmMain", {328, 64, 328, 21}, "Example Radio Electronics Co., Ltd.",
-        "", true, true, "MS Serif 19");
+        "", true, true, msSerif);
     row("Label14", "ClickLabel", "frmMain", {784, 43, 125, 21}, "example.com", "", true, true,
-        "MS Serif 19 underline");
+        msSerif + QStringLiteral(" underline"));
     row("Label21", "QLabel", "frmMain", {784, 72, 153, 16}, "TEL:000-5550123", "", true, true,
         nsimsun);
     row("Image4", "QLabel", "frmMain", {16, 160, 154, 34}, "", "", true, true, sans);
@@ -178,7 +180,7 @@ void TestWindowLayout::controls_data()
         sans);
     row("Label22", "QLabel", "frmMain", {24, 600, 119, 16}, "网上商店：", "", false, true, nsimsun);
     row("Label23", "ClickLabel", "frmMain", {144, 600, 243, 16}, "shop.example.com", "", false,
-        true, "新宋体 16 bold underline");
+        true, nsimsun + QStringLiteral(" underline"));
     row("btnHelp", "QPushButton", "frmMain", {472, 616, 89, 33}, "HELP", "", false, true, sans);
 
     // In p1.
@@ -298,8 +300,9 @@ void TestWindowLayout::frequencyGridLabels()
     QCOMPARE(label->pos(), labelAt);
     QCOMPARE(unit->text(), QStringLiteral("MHz"));
     QCOMPARE(unit->pos(), unitAt);
-    QCOMPARE(FontOf(label), QStringLiteral("MS Sans Serif 13 bold"));
-    QCOMPARE(FontOf(unit), QStringLiteral("MS Sans Serif 13 bold"));
+    const QString sansBold = InstalledFace(Face::MsSansSerif) + QStringLiteral(" 13 bold");
+    QCOMPARE(FontOf(label), sansBold);
+    QCOMPARE(FontOf(unit), sansBold);
 
     // The texts stay clear of the field between them.
     const QWidget *field = Control<FrequencyEdit>(*window_, (panel == QLatin1String("p2")
@@ -366,7 +369,9 @@ void TestWindowLayout::windowFrame()
     QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(FontOf(window_.get()), QStringLiteral("MS Sans Serif 13"));
+    QCOMPARE(FontOf(window_.get()), InstalledFace(Face::MsSansSerif) + QStringLiteral(" 13"));
+    // The window's face is the application's only while the window is made: dialogs keep theirs.
+    QVERIFY(QApplication::font() != window_->font());
     // The system window colour: that of a text area.
     QCOMPARE(window_->palette().color(QPalette::Window),
              QApplication::palette().color(QPalette::Base));
