@@ -13,10 +13,12 @@
 #include "widgets/FrequencyEdit.h"
 #include "widgets/Selectors.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <vector>
@@ -180,10 +182,18 @@ void TfrmMain::BuildWindow()
     setFixedSize(ClientWidth, ClientHeight);
     setWindowTitle(QString());
     setWindowIconText(ApplicationTitle); // where the desktop shows the window by name
-    setFont(WindowFont(Face::MsSansSerif, SmallTextHeight));
+    const QFont windowFont = WindowFont(Face::MsSansSerif, SmallTextHeight);
+    setFont(windowFont);
     // The system window colour is the colour of a text area's background, not Qt's Window role.
     SetColour(this, QPalette::Window, palette().color(QPalette::Base));
     setAutoFillBackground(true);
+
+    // A line edit lays its text out in the application's face before it takes its parent's;
+    // while the controls are made that is the window's face, so no other face is loaded for it.
+    const QFont applicationFont = QApplication::font();
+    QApplication::setFont(windowFont);
+    const auto restoreApplicationFont =
+        qScopeGuard([&applicationFont] { QApplication::setFont(applicationFont); });
 
     BuildBranding();
     BuildIdentificationPanel();
