@@ -3,9 +3,10 @@
 // read by Qt's QSerialPort, in one process and one run, alternating, five rounds each. A writer
 // thread feeds the master side as fast as the pseudo-terminal takes it; its own CPU time is left
 // out, so the CPU figures are the reading side's. Every run checks that the bytes arrived complete
-// and in order.
+// and in order. The third argument names the readers to run (all three by default), so each can
+// also be measured in a process of its own.
 //
-//     bench_receive [megabytes] [rounds]
+//     bench_receive [megabytes] [rounds] [340,4096,qt]
 
 #include "bench/BenchSupport.h"
 
@@ -15,6 +16,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSerialPort>
+#include <QStringList>
 #include <QTimer>
 
 #include <dirent.h>
@@ -290,6 +292,8 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     const int megabytes = argc > 1 ? std::atoi(argv[1]) : 10;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const QStringList readers =
+        QString::fromLocal8Bit(argc > 3 ? argv[3] : "340,4096,qt").split(QLatin1Char(','));
     const std::string stream = MakeStream(std::size_t(megabytes) * 1'000'000);
     const std::uint64_t streamHash = HashOf(stream);
 
@@ -302,12 +306,16 @@ int main(int argc, char *argv[])
         };
     };
     for (int round = 0; round < rounds; ++round) {
-        comm.Add(Measure(stream, streamHash, openWith(LinkInputLen)), megabytes);
-        commLarge.Add(Measure(stream, streamHash, openWith(LargeInputLen)), megabytes);
-        serial.Add(Measure(stream, streamHash, OpenSerialPort), megabytes);
+        if (readers.contains(QLatin1String("340")))
+            comm.Add(Measure(stream, streamHash, openWith(LinkInputLen)), megabytes);
+        if (readers.contains(QLatin1String("4096")))
+            commLarge.Add(Measure(stream, streamHash, openWith(LargeInputLen)), megabytes);
+        if (readers.contains(QLatin1String("qt")))
+            serial.Add(Measure(stream, streamHash, OpenSerialPort), megabytes);
     }
     port::SetDeviceResolver(nullptr);
 
+    const bool compared = !serial.megabytesPerSecond.empty();
     const bench::Summary serialRate = bench::Summarise(serial.megabytesPerSecond);
     const bench::Summary serialCpu = bench::Summarise(serial.cpuPerMegabyte);
     auto yes = [](bool intact) { return intact ? std::string("yes") : std::string("NO"); };
@@ -317,12 +325,16 @@ int main(int argc, char *argv[])
                        {"reader", "MB/s", "CPU s per MB", "deliveries per run", "stream intact",
                         "threads added by the open"});
     auto row = [&](const std::string &name, const Series &series) {
+        if (series.megabytesPerSecond.empty())
+            return;
         table.Row({name, bench::Spread(bench::Summarise(series.megabytesPerSecond), 2),
                    bench::Spread(bench::Summarise(series.cpuPerMegabyte), 4),
                    bench::Fixed(bench::Summarise(series.chunks).median, 0), yes(series.intact),
                    std::to_string(series.threadsAdded)});
     };
     auto ratio = [&](const std::string &name, const Series &series) {
+        if (!compared || series.megabytesPerSecond.empty())
+            return;
         table.Row(
             {name,
              bench::Fixed(bench::Summarise(series.megabytesPerSecond).median / serialRate.median,
