@@ -226,6 +226,7 @@ void TComm::ClosePortHandle()
 {
     readThread.reset();
     writeThread.reset();
+    notifications.reset();
     closeEvent.reset();
     portHandle.reset();
 }
@@ -264,7 +265,8 @@ void TComm::StartPort()
     }
 
     closeEvent = port::Event::Create(false);
-    if (!closeEvent) {
+    notifications.reset(new (std::nothrow) NotificationGate(*notifier));
+    if (!closeEvent || !notifications) {
         ClosePortHandle();
         portOpenError = "Unable to create event";
         return;
@@ -278,7 +280,7 @@ void TComm::StartPort()
     }
     readThread->PortHandle = portHandle.get();
     readThread->CloseEvent = closeEvent.get();
-    readThread->Notifications = notifier;
+    readThread->Notifications = notifications.get();
     readThread->ReadSize = inputLen;
     readThread->BufferSize = inBufferSize;
     readThread->SetPriority(port::ThreadPriority::Highest);
@@ -293,7 +295,7 @@ void TComm::StartPort()
     }
     writeThread->PortHandle = portHandle.get();
     writeThread->CloseEvent = closeEvent.get();
-    writeThread->Notifications = notifier;
+    writeThread->Notifications = notifications.get();
     writeThread->SendIdleRef = &sendIdle;
     writeThread->SetPriority(port::ThreadPriority::AboveNormal);
 
@@ -327,9 +329,13 @@ void TComm::StopPort()
         ended = StopThread(writeThread) && ended;
     }
     if (!ended) {
+        // The thread left running keeps what it uses; what it posts from now on is dropped.
+        notifications->Close();
+        (void)notifications.release();
         (void)closeEvent.release();
         (void)portHandle.release();
     }
+    notifications.reset();
     closeEvent.reset();
     portHandle.reset();
 }

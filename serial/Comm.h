@@ -20,6 +20,7 @@
 #include "serial/platform/Port.h"
 
 class TComm;
+class NotificationGate;
 class TReadThread;
 class TWriteThread;
 
@@ -215,7 +216,8 @@ private:
     std::unique_ptr<TWriteThread> writeThread;
     std::unique_ptr<port::Port> portHandle;
     std::unique_ptr<port::Event> closeEvent;
-    Notifier *notifier; // child object, lives as long as the component
+    Notifier *notifier;                              // child object, lives as long as the component
+    std::unique_ptr<NotificationGate> notifications; // the open's threads post through it
     std::atomic<bool> sendIdle{true};
 
     std::uint8_t commPort = 1;

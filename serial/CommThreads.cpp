@@ -6,6 +6,20 @@
 
 using port::IoResult;
 
+// ---- notification gate
+
+bool NotificationGate::Post(port::Notification notification)
+{
+    std::lock_guard lock(mutex);
+    return target != nullptr && target->Post(std::move(notification));
+}
+
+void NotificationGate::Close()
+{
+    std::lock_guard lock(mutex);
+    target = nullptr;
+}
+
 // ---- reader
 
 void TReadThread::Execute()

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "serial/platform/Port.h"
 
@@ -26,6 +27,22 @@ constexpr std::uint32_t kReaderEventMask = port::kEvRlsd | port::kEvErr | port::
 // Modem change bits of a modem notification.
 constexpr std::uint32_t kModemCarrierDetect = 8;
 constexpr std::uint32_t kModemRing = 4;
+
+// What the threads of one open post to the component goes through its gate. A thread that
+// outlives its stop keeps the gate, never the component: once the gate is closed it refuses
+// everything, and a thread whose post is refused ends.
+class NotificationGate final : public port::NotifyTarget
+{
+public:
+    explicit NotificationGate(port::NotifyTarget &target) : target(&target) {}
+
+    bool Post(port::Notification notification) override;
+    void Close();
+
+private:
+    std::mutex mutex;
+    port::NotifyTarget *target; // null once closed
+};
 
 class TReadThread final : public port::Thread
 {

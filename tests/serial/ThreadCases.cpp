@@ -160,6 +160,22 @@ void ReaderEndsSilentlyOrWithHangup()
     }
 }
 
+// A thread its component gave up on posts through a closed gate: nothing more reaches the
+// component, and the thread ends at its next post.
+void ReaderBehindAClosedGatePassesNothingAndEnds()
+{
+    FakeReaderRig rig(340, 2048, false);
+    NotificationGate gate(rig.target);
+    rig.reader.Notifications = &gate;
+    rig.Start();
+    rig.port.PushData("before");
+    CHECK(WaitUntil([&] { return rig.target.CountOf(kNotifyReceiveData) == 1; }));
+    gate.Close();
+    rig.port.PushData("after");
+    CHECK(rig.Ended());
+    CHECK_EQ(rig.target.Count(), 1u);
+}
+
 void ReaderReadsOnWithoutLineEvents()
 {
     struct Row
@@ -285,6 +301,8 @@ std::vector<minitest::Case> ThreadCases()
         {"reader never reads more than its buffer", ReaderNeverReadsMoreThanItsBuffer},
         {"reader reports line events", ReaderReportsLineEvents},
         {"reader ends silently or with a hangup", ReaderEndsSilentlyOrWithHangup},
+        {"reader behind a closed gate passes nothing and ends",
+         ReaderBehindAClosedGatePassesNothingAndEnds},
         {"reader reads on without line events", ReaderReadsOnWithoutLineEvents},
         {"writer reports empty once after start", WriterReportsEmptyOnceAfterStart},
         {"writer writes queued blocks in order", WriterWritesQueuedBlocksInOrderThenReportsOnce},
