@@ -1,5 +1,6 @@
 #include "bench/BenchSupport.h"
 
+#include <dirent.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -52,6 +54,17 @@ long ResidentKiB()
             return std::stol(line.substr(6));
     }
     return -1;
+}
+
+int ThreadCount()
+{
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(dir))
+            count += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return count;
 }
 
 Summary Summarise(std::vector<double> values)

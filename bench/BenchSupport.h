@@ -16,6 +16,8 @@ double ProcessCpuSeconds();
 double ThreadCpuSeconds();
 // Resident memory of the process (VmRSS), in KiB; -1 when it cannot be read.
 long ResidentKiB();
+// Threads of this process, from the kernel's list.
+int ThreadCount();
 
 struct Summary
 {

@@ -12,7 +12,6 @@
 
 #include "bench/BenchSupport.h"
 
-#include "link/UComm.h"
 #include "protocol/ParamFile.h"
 #include "session/ModuleSession.h"
 #include "tools/modsim/ModuleSimulator.h"
@@ -60,6 +59,16 @@ std::string BatchFile()
     return WriteParamFile(settings);
 }
 
+// Whether the module now holds the settings wanted.
+bool Holds(const ModuleSimulator &module, const ModuleSettings &wanted)
+{
+    ParamRecord stored;
+    const nmct::modsim::Record record = module.StoredRecord();
+    std::copy(record.begin(), record.end(), stored.bytes.begin());
+    const SettingsResult held = SettingsFromRecord(stored);
+    return held.Ok() && held.settings == wanted;
+}
+
 // Seconds per module, or a negative value when a module did not end up verified.
 std::vector<double> Batch(int modules, const std::function<bool(const std::string &)> &program)
 {
@@ -70,11 +79,7 @@ std::vector<double> Batch(int modules, const std::function<bool(const std::strin
         const double start = bench::MonotonicSeconds();
         const bool done = program(module.SlavePath());
         const double elapsed = bench::MonotonicSeconds() - start;
-        ParamRecord stored;
-        const nmct::modsim::Record record = module.StoredRecord();
-        std::copy(record.begin(), record.end(), stored.bytes.begin());
-        const SettingsResult held = SettingsFromRecord(stored);
-        if (!done || !held.Ok() || !(held.settings == wanted)) {
+        if (!done || !Holds(module, wanted)) {
             std::fprintf(stderr, "module %d was not programmed\n", i + 1);
             std::exit(1);
         }
@@ -127,11 +132,7 @@ double BatchRun(int ports, const std::string &file, const std::string &backups)
     const double elapsed = bench::MonotonicSeconds() - start;
     const ModuleSettings wanted = ReadParamFile(BatchFile()).settings;
     for (const std::unique_ptr<ModuleSimulator> &module : modules) {
-        ParamRecord stored;
-        const nmct::modsim::Record record = module->StoredRecord();
-        std::copy(record.begin(), record.end(), stored.bytes.begin());
-        const SettingsResult held = SettingsFromRecord(stored);
-        if (!done || !held.Ok() || !(held.settings == wanted)) {
+        if (!done || !Holds(*module, wanted)) {
             std::fprintf(stderr, "a batch of %d was not programmed:\n%s", ports,
                          cli.Output().c_str());
             std::exit(1);

@@ -19,7 +19,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -142,18 +141,6 @@ private:
     std::thread thread;
 };
 
-// Threads of this process, from the kernel's list.
-int ThreadCount()
-{
-    int count = 0;
-    if (DIR *dir = opendir("/proc/self/task")) {
-        while (const dirent *entry = readdir(dir))
-            count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
-}
-
 struct Outcome
 {
     int threadsAdded = 0; // by opening the port
@@ -205,9 +192,9 @@ Outcome Measure(const std::string &stream, std::uint64_t streamHash, Open open)
 {
     PseudoTerminal pty;
     Receiver receiver(stream.size());
-    const int threadsBefore = ThreadCount();
+    const int threadsBefore = bench::ThreadCount();
     auto reader = open(pty.path, receiver); // keeps the port open until it goes
-    const int threadsAdded = ThreadCount() - threadsBefore;
+    const int threadsAdded = bench::ThreadCount() - threadsBefore;
     const double cpuStart = bench::ProcessCpuSeconds();
     const double start = bench::MonotonicSeconds();
     StreamWriter writer(pty.master, stream);

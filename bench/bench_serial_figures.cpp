@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "serial/Comm.h"
 #include "tests/support/PtyPair.h"
 
@@ -87,9 +88,9 @@ int main(int argc, char **argv)
     });
     int empties = 0;
     comm.SetOnSendDataEmpty([&](TComm *) { ++empties; });
-    const std::size_t threadsBefore = ThreadTicks().size();
+    const int threadsBefore = bench::ThreadCount();
     comm.StartPort();
-    std::printf("threads added by opening the port: %zu\n", ThreadTicks().size() - threadsBefore);
+    std::printf("threads added by opening the port: %d\n", bench::ThreadCount() - threadsBefore);
     Pump([&] { return empties == 1; });
 
     // 1. Idle: every thread but the main one, over 10 s.

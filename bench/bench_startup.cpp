@@ -20,18 +20,20 @@
 
 namespace {
 
-// The steps of a start as the measured process reports them, in order; "spawned" is this
-// process's clock just before the spawn, with the resident memory of a process not yet started.
-const char *const Steps[] = {"spawned",    "main",   "application", "setup",
-                             "automation", "window", "painted"};
-const char *const StepNames[] = {
-    "",
-    "process start → main (loading the program and its libraries)",
-    "application object",
-    "application name and window fonts",
-    "automation session",
-    "window made",
-    "shown and painted",
+// The steps of a start as the measured process reports them, in order; the first runs from
+// this process's clock just before the spawn, with the memory of a process not yet started.
+struct Step
+{
+    const char *key;
+    const char *name;
+};
+const Step Steps[] = {
+    {"main", "process start → main (loading the program and its libraries)"},
+    {"application", "application object"},
+    {"setup", "application name and window fonts"},
+    {"automation", "automation session"},
+    {"window", "window made"},
+    {"painted", "shown and painted"},
 };
 constexpr std::size_t StepCount = std::size(Steps);
 
@@ -62,8 +64,8 @@ void StartOnce(const std::string &program, const std::vector<std::string> &argum
     starts.mebibytes.push_back(child.Value("rss_start_kib") / 1024);
     double lastSeconds = spawnedAt;
     double lastKiB = 0;
-    for (std::size_t step = 1; step < StepCount; ++step) {
-        const std::string key = std::string("step_") + Steps[step];
+    for (std::size_t step = 0; step < StepCount; ++step) {
+        const std::string key = std::string("step_") + Steps[step].key;
         const double seconds = child.Value(key + "_s");
         const double kib = child.Value(key + "_kib");
         if (seconds < 0 || kib < 0)
@@ -147,8 +149,8 @@ int main(int argc, char *argv[])
 
     bench::Table steps("Where the start goes",
                        {"step", "tool ms", "empty ms", "tool MiB added", "empty MiB added"});
-    for (std::size_t step = 1; step < StepCount; ++step) {
-        steps.Row({StepNames[step], StepCell(tool.stepMilliseconds[step], 1),
+    for (std::size_t step = 0; step < StepCount; ++step) {
+        steps.Row({Steps[step].name, StepCell(tool.stepMilliseconds[step], 1),
                    StepCell(bare.stepMilliseconds[step], 1), StepCell(tool.stepMebibytes[step], 2),
                    StepCell(bare.stepMebibytes[step], 2)});
     }

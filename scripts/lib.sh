@@ -4,7 +4,8 @@
 #   nmct_install_packages P...   installs those of the Debian packages P that are missing, as
 #                                root or through sudo; NMCT_SKIP_DEPS=1 skips it on a prepared
 #                                machine
-#   nmct_sanitizer_env MODE      exports the sanitizers' run-time settings for asan, tsan or fuzz
+#   nmct_sanitizer_env MODE      exports the sanitizers' run-time settings for asan or fuzz (the tsan
+#                                test preset carries its own)
 #   nmct_end_at_exit PID         ends that process (and waits for it) when the script ends; the
 #                                last one given ends first
 #   nmct_call_at_exit FUNCTION   calls FUNCTION when the script ends, after the processes
@@ -40,17 +41,6 @@ nmct_sanitizer_env() {
             export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0:quarantine_size_mb=64
             export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
             export LSAN_OPTIONS=$lsan
-            ;;
-        tsan)
-            # One home for these: the tsan test preset, so that `ctest --preset tsan` run by
-            # hand has them too. Taken from there for what runs outside CTest.
-            TSAN_OPTIONS=$(sed -n 's/^ *"TSAN_OPTIONS": *"\([^"]*\)".*/\1/p' \
-                "$nmct_root/CMakePresets.json")
-            if [ -z "$TSAN_OPTIONS" ]; then
-                echo "nmct_sanitizer_env: no TSAN_OPTIONS in CMakePresets.json" >&2
-                return 2
-            fi
-            export TSAN_OPTIONS
             ;;
         *)
             echo "nmct_sanitizer_env: no settings for '$1'" >&2

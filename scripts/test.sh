@@ -13,10 +13,7 @@ targets=(all)
 case "$mode" in
     plain) ;;
     asan) nmct_sanitizer_env asan ;;
-    tsan)
-        nmct_sanitizer_env tsan
-        targets=(threaded_tests)
-        ;;
+    tsan) targets=(threaded_tests) ;; # the test preset carries TSAN_OPTIONS
     *) echo "usage: $0 [plain|asan|tsan]" >&2; exit 2 ;;
 esac
 bash scripts/install-deps.sh
