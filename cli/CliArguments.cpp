@@ -18,23 +18,31 @@ struct CommandForm
     std::size_t least;
     std::size_t most;
     const char *usage;
+    bool talks;   // opens a port and talks to the module
+    bool backsUp; // saves the module's settings before it changes them
 };
 
 const std::map<std::string, CommandForm> &Commands()
 {
     static const std::map<std::string, CommandForm> commands{
-        {"ports", {0, 0, "ports"}},
-        {"detect", {0, 0, "detect"}},
-        {"read", {0, 1, "read [FILE]"}},
-        {"write", {1, 1, "[--no-verify] write FILE"}},
-        {"verify", {1, 1, "verify FILE"}},
-        {"default", {0, 0, "default"}},
-        {"volume", {1, 1, "volume N"}},
-        {"check", {1, 1, "check FILE"}},
-        {"export-csv", {1, 2, "export-csv FILE [CSV]"}},
-        {"import-csv", {2, 2, "import-csv CSV FILE"}},
+        {"ports", {0, 0, "ports", false, false}},
+        {"detect", {0, 0, "detect", true, false}},
+        {"read", {0, 1, "read [FILE]", true, false}},
+        {"write", {1, 1, "[--no-verify] write FILE", true, true}},
+        {"verify", {1, 1, "verify FILE", true, false}},
+        {"default", {0, 0, "default", true, true}},
+        {"volume", {1, 1, "volume N", true, false}},
+        {"check", {1, 1, "check FILE", false, false}},
+        {"export-csv", {1, 2, "export-csv FILE [CSV]", false, false}},
+        {"import-csv", {2, 2, "import-csv CSV FILE", false, false}},
     };
     return commands;
+}
+
+const CommandForm *FormOf(const std::string &command)
+{
+    const auto form = Commands().find(command);
+    return form == Commands().end() ? nullptr : &form->second;
 }
 
 // Every byte one character and back, so no argument is changed on its way through the parser.
@@ -57,8 +65,14 @@ std::string Bytes(const QString &text)
 
 bool TalksToModule(const std::string &command)
 {
-    return command == "detect" || command == "read" || command == "write" || command == "verify" ||
-           command == "default" || command == "volume";
+    const CommandForm *form = FormOf(command);
+    return form && form->talks;
+}
+
+bool BacksUpFirst(const std::string &command)
+{
+    const CommandForm *form = FormOf(command);
+    return form && form->backsUp;
 }
 
 Arguments ParseArguments(const std::vector<std::string> &arguments, const char *environmentPort)
@@ -116,16 +130,15 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     for (qsizetype i = 1; i < positional.size(); ++i)
         parsed.operands.push_back(Bytes(positional[i]));
 
-    const auto form = Commands().find(parsed.command);
-    if (form == Commands().end())
+    const CommandForm *form = FormOf(parsed.command);
+    if (!form)
         Refuse("unknown command '" + parsed.command + "' (see --help)");
     const std::string &command = parsed.command;
-    if (parsed.operands.size() < form->second.least || parsed.operands.size() > form->second.most)
-        Refuse("usage: nmct-cli [OPTIONS] " + std::string(form->second.usage));
+    if (parsed.operands.size() < form->least || parsed.operands.size() > form->most)
+        Refuse("usage: nmct-cli [OPTIONS] " + std::string(form->usage));
     if (!parsed.verify && command != "write")
         Refuse("--no-verify goes with write only");
-    const bool changes = command == "write" || command == "default";
-    if ((!parsed.backup || parser.isSet(backupDir)) && !changes)
+    if ((!parsed.backup || parser.isSet(backupDir)) && !form->backsUp)
         Refuse("--no-backup and --backup-dir go with write and default only");
     if (!parsed.backup && parser.isSet(backupDir))
         Refuse("--no-backup and --backup-dir exclude each other");

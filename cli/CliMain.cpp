@@ -238,7 +238,8 @@ struct Job
     std::optional<ModuleSettings> settings; // write, verify
     std::string backupDir;                  // write, default, unless --no-backup
     Tracer *tracer = nullptr;
-    bool batch = false; // several ports
+
+    bool Batch() const { return arguments.ports.size() > 1; }
 };
 
 // Everything that talks to the module; messages name the port and what the user gave.
@@ -303,16 +304,11 @@ public:
     // A command that changes the module: without its "OK" nobody knows what the module did.
     void CheckChanged(StepResult step, const char *what)
     {
-        if (step != StepResult::NoReply && step != StepResult::Refused) {
-            Check(step, what);
-            return;
-        }
-        throw Failure(OperationFailed,
-                      where + ": " + what + " failed: " +
-                          (step == StepResult::NoReply ? "the module did not answer"
-                                                       : "the module's reply was not OK") +
-                          "; its state is unknown (check it with 'nmct-cli verify FILE' or "
-                          "'nmct-cli read')");
+        if (step == StepResult::NoReply || step == StepResult::Refused)
+            throw Failure(OperationFailed, where + ": " + what + " failed: " + Describe(step) +
+                                               "; its state is unknown (check it with 'nmct-cli "
+                                               "verify FILE' or 'nmct-cli read')");
+        Check(step, what);
     }
 
     // What the module holds now, saved before anything changes it; any failure stops the
@@ -382,8 +378,8 @@ PortResult RunOnPort(const Job &job, const std::string &port)
             module.Connect();
             const std::string text = WriteParamFile(module.ReadSettings());
             const std::string file =
-                job.batch ? arguments.operands[0] + "/" + FileNamePart(port) + ".nmct"
-                          : (arguments.operands.empty() ? "-" : arguments.operands[0]);
+                job.Batch() ? arguments.operands[0] + "/" + FileNamePart(port) + ".nmct"
+                            : (arguments.operands.empty() ? "-" : arguments.operands[0]);
             SaveFile(file, text, out);
             result.file = file;
             result.done = "saved to " + file;
@@ -541,11 +537,11 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
         return Success;
     }
 
-    Job job{arguments, std::nullopt, {}, nullptr, arguments.ports.size() > 1};
+    Job job{arguments, std::nullopt, {}, nullptr};
     // The file is checked whole, and the backup's place found, before any port is touched.
     if (command == "write" || command == "verify")
         job.settings = LoadFile(arguments.operands[0]);
-    if ((command == "write" || command == "default") && arguments.backup) {
+    if (BacksUpFirst(command) && arguments.backup) {
         job.backupDir = BackupFolder(arguments);
         std::error_code error;
         fs::create_directories(job.backupDir, error);
@@ -553,7 +549,7 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
             throw Failure(FileError, job.backupDir + ": the backup folder cannot be made: " +
                                          error.message() + "; nothing was sent");
     }
-    if (job.batch && (command == "read" || !job.backupDir.empty())) {
+    if (job.Batch() && (command == "read" || !job.backupDir.empty())) {
         // Each port its own file (its read, or its backup): two ports whose names come to the
         // same file would lose one module's.
         std::vector<std::string> names;
@@ -565,7 +561,7 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
             names.push_back(name);
         }
     }
-    if (command == "read" && job.batch) {
+    if (command == "read" && job.Batch()) {
         std::error_code error;
         fs::create_directories(arguments.operands[0], error);
         if (error)
@@ -585,7 +581,7 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
         if (result.status == Success)
             continue;
         err << Program << ": " << result.message << "\n";
-        if (job.batch)
+        if (job.Batch())
             for (const SettingDifference &difference : result.differences)
                 err << "  " << difference.Text() << "\n";
     }
@@ -595,7 +591,7 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
             ports.append(PortJson(result));
         PrintJson(QJsonObject{{"command", Json(command)}, {"status", status}, {"ports", ports}},
                   out);
-    } else if (!job.batch) {
+    } else if (!job.Batch()) {
         out << results[0].printed;
     } else {
         // One line per port, in the order given.

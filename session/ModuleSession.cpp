@@ -145,7 +145,7 @@ const char *Describe(StepResult result)
     case StepResult::NoReply:
         return "the module did not answer";
     case StepResult::Refused:
-        return "the module did not accept the command";
+        return "the module's reply was not OK";
     }
     return "unknown";
 }
