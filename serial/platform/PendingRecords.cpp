@@ -19,9 +19,9 @@ void PendingRecords::Complete(Overlapped &record, std::uint32_t status, std::uin
 {
     record.Status = status;
     record.Transferred = count;
-    record.UsedOn = nullptr;
     record.event->SetSource(nullptr);
     record.event->Set();
+    record.UsedOn = nullptr; // from here on the record's owner may free it
 }
 
 void PendingRecords::Begin(Overlapped &record)

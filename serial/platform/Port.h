@@ -173,7 +173,10 @@ struct Overlapped
     std::unique_ptr<Event> event;
     std::uint32_t Status = kErrorSuccess;
     std::uint32_t Transferred = 0;
-    Port *UsedOn = nullptr; // the port that may still hold the record; null once it cannot
+    // The port that may still hold the record; null once it cannot. Cleared by whichever thread
+    // completes the record, as its last touch, and read without the port's lock by the record's
+    // destructor.
+    std::atomic<Port *> UsedOn{nullptr};
 };
 
 // Result of an I/O call: kErrorSuccess with a count, kErrorIoPending, or a failure.

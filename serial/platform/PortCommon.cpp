@@ -30,8 +30,8 @@ std::string ResolveDevice(const std::string &name)
 
 Overlapped::~Overlapped()
 {
-    if (UsedOn != nullptr)
-        UsedOn->Cancel(*this);
+    if (Port *port = UsedOn.load())
+        port->Cancel(*this);
 }
 
 Thread::~Thread()
