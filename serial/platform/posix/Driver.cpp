@@ -81,6 +81,7 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
             carry.push_back(c);
     };
     std::uint32_t marked = 0;
+    const bool marking = MarkingFor(state);
     const bool dropNull = (state.Flags & kFlagNull) != 0;
     const bool replace = (state.Flags & kFlagErrorChar) && (state.Flags & kFlagParity);
     for (std::size_t i = 0; i < count; ++i) {
@@ -101,11 +102,9 @@ std::uint32_t PosixPort::Decode(const unsigned char *raw, std::size_t count, cha
         }
         const unsigned char c = raw[i];
         switch (mark) {
-        case Mark::None:
+        case Mark::None: // the run above stopped at a mark or at a null to drop
             if (c == 0xFF && marking)
                 mark = Mark::SawFF;
-            else if (!(dropNull && c == 0))
-                put(static_cast<char>(c));
             break;
         case Mark::SawFF:
             mark = Mark::None;
@@ -186,15 +185,20 @@ void PosixPort::PumpRead(Clock::time_point now)
     bool lost = false;
     bool got = false;
     if (!carry.empty()) {
-        const std::size_t n = std::min<std::size_t>(carry.size(), read.size - read.done);
-        std::memcpy(read.buffer + read.done, carry.data(), n);
-        carry.erase(0, n);
+        // Taken from the front without moving the rest: small reads take a large carry bit by bit.
+        const std::size_t n = std::min<std::size_t>(carry.size() - carried, read.size - read.done);
+        std::memcpy(read.buffer + read.done, carry.data() + carried, n);
+        carried += n;
+        if (carried == carry.size()) {
+            carry.clear();
+            carried = 0;
+        }
         read.done += static_cast<std::uint32_t>(n);
         got = true;
     }
     // As much as the driver has, whatever the room: what does not fit serves the next reads
-    // without a call.
-    while (read.done < read.size && carry.empty()) {
+    // without a call. Whatever is still carried has filled this read.
+    while (read.done < read.size) {
         unsigned char raw[8192];
         const std::size_t room = sizeof raw;
         const ssize_t n = ::read(fd, raw, room);

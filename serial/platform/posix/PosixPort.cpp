@@ -28,14 +28,14 @@ PosixPort::PosixPort(int descriptor) : fd(descriptor), isTty(::tcgetattr(descrip
         constexpr unsigned kPtySlaveMajors[] = {136, 143}; // the kernel's pseudo-terminals
         isPty = ::fstat(fd, &info) == 0 && major(info.st_rdev) >= kPtySlaveMajors[0] &&
                 major(info.st_rdev) <= kPtySlaveMajors[1];
-        marking = MarkingFor(state);
     }
 }
 
 int PosixPort::Init()
 {
     if (isTty)
-        ApplyLineState(fd, state, marking); // raw from the start, at the rate the device had
+        ApplyLineState(fd, state,
+                       MarkingFor(state)); // raw from the start, at the rate the device had
     wake = Event::Create(false);
     return wake ? 0 : errno;
 }
@@ -66,6 +66,7 @@ bool PosixPort::Purge(std::uint32_t flags)
     if (flags & kPurgeRxClear) {
         mark = Mark::None;
         carry.clear();
+        carried = 0;
     }
     return true;
 }
@@ -84,12 +85,10 @@ bool PosixPort::GetState(LineState &value)
 // take a USB adapter's control transfers: reads and writes go on meanwhile.
 bool PosixPort::SetState(const LineState &value)
 {
-    const bool marks = MarkingFor(value);
-    if (!isTty || !ApplyLineState(fd, value, marks))
+    if (!isTty || !ApplyLineState(fd, value, MarkingFor(value)))
         return false;
     std::lock_guard lock(mutex);
     state = value;
-    marking = marks;
     return true;
 }
 

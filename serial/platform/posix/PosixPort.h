@@ -123,9 +123,9 @@ private:
     bool gone = false;
     Mark mark = Mark::None;
     std::string carry;              // decoded, waiting for room in the next read
+    std::size_t carried = 0;        // how much of it a read has taken
     bool isPty = false;             // set once, at the open
     bool countersSupported = false; // likewise
-    bool marking = true;            // the line discipline marks errors (see TermiosFor)
     serial_icounter_struct counters{};
     bool modemWatched = false; // asked for, and the device has modem lines
     ModemCounts modemLast;
