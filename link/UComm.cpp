@@ -108,13 +108,12 @@ bool TKVComm::SendCommand(const std::string &text)
     // was closed may still be delivered during this wait, and it is no reply.
     const bool sent = PortIsOpen();
     for (int check = 0; check < ReplyChecks; ++check) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (received && sent)
             return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(CheckIntervalMs);
     }
-    // What the last processing delivered still counts.
-    return received && sent;
+    return false;
 }
 
 void TKVComm::GetReplyText(std::string &text) const
