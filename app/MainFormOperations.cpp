@@ -122,7 +122,7 @@ void TfrmMain::btnOpenClick()
         DisconnectPort();
         EnableEditing(false);
         if (close == ConnectionState::Close::NowAndLose) {
-            ShowWatch();
+            Timer1->stop(); // OPEN starts it afresh
             // The port is closed by now: this waits out the link's full time and ends in
             // "Device Not Found!".
             DetectDevice();
@@ -194,13 +194,6 @@ void TfrmMain::ShowPortOpen(bool open)
     btnOpen->setText(open ? QStringLiteral("CLOSE") : QStringLiteral("OPEN"));
 }
 
-void TfrmMain::ShowWatch()
-{
-    // OPEN starts the timer itself (afresh, also when a lost module's watch still runs).
-    if (!session->Connection().Watching())
-        Timer1->stop();
-}
-
 void TfrmMain::DisconnectPort()
 {
     if (session->Busy())
@@ -221,7 +214,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     // The operation ends within its reply wait and shows nothing more; a message it shows now
     // goes with the window. The program ends once the operation has unwound.
     if (session->Connection().WindowClosed()) {
-        ShowWatch();
+        Timer1->stop();
         for (QDialog *dialog : findChildren<QDialog *>())
             if (dialog->isVisible())
                 dialog->reject();

@@ -163,7 +163,6 @@ private:
     // The port selector, the light and OPEN/CLOSE, as the port is open or not.
     void ShowPortOpen(bool open);
     // The presence watch's timer stops when the connection no longer watches the module.
-    void ShowWatch();
     // Tells why OPEN could not open the port: the status line's tooltip and standard error.
     void ShowOpenFailure(const port::OpenFailure &failure);
     // Closes the port and shows the idle look, unless an exchange is running.

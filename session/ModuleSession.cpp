@@ -31,11 +31,6 @@ bool ModuleSession::OpenPort(const std::string &portName)
     return link->OpenPort(portName);
 }
 
-const port::OpenFailure &ModuleSession::LastOpenFailure() const
-{
-    return link->Comm().LastOpenFailure();
-}
-
 OpenResult ModuleSession::Open(const std::string &portName, const std::function<void()> &portOpen)
 {
     OpenResult open;
@@ -46,7 +41,7 @@ OpenResult ModuleSession::Open(const std::string &portName, const std::function<
     if (!OpenPort(portName)) {
         connection.OpenFailed();
         open.result = StepResult::NoPort;
-        open.failure = LastOpenFailure();
+        open.failure = link->Comm().LastOpenFailure();
         return open;
     }
     connection.OpenSucceeded();

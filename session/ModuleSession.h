@@ -58,10 +58,8 @@ public:
     ModuleSession &operator=(const ModuleSession &) = delete;
 
     // Opens the port named as a user names it: "COM3", or a device path such as
-    // "/dev/ttyUSB0". True only if it is open afterwards; otherwise LastOpenFailure says why.
-    // A port already open is closed first.
+    // "/dev/ttyUSB0". True only if it is open afterwards. A port already open is closed first.
     bool OpenPort(const std::string &portName);
-    const port::OpenFailure &LastOpenFailure() const;
     // OPEN as the user means it: the port, a moment for the line to settle, then identify.
     // `portOpen` runs as soon as the port is open, before the pause (the window shows the open
     // port there, as the identify may take half a second).
