@@ -222,6 +222,15 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
+bool TfrmMain::TakeOverCloseRequest()
+{
+    // Outside an operation Qt's own handling is right: no message of an operation is up.
+    if (!session->Connection().OperationRunning())
+        return false;
+    close();
+    return true;
+}
+
 void TfrmMain::Timer1Timer()
 {
     const OperationScope operation(*this);

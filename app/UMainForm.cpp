@@ -1,5 +1,7 @@
 #include "app/UMainForm.h"
 
+#include "app/CloseRequests.h"
+
 #include "widgets/FormControls.h"
 
 #include "desktop/HelpDocument.h"
@@ -28,10 +30,13 @@ TfrmMain::TfrmMain(QWidget *parent) : QWidget(parent)
     CentreOnScreen();
     KeepTitleBarEmpty();
     FormCreate();
+    closeRequests =
+        std::make_unique<CloseRequests>(*this, [this] { return TakeOverCloseRequest(); });
 }
 
 TfrmMain::~TfrmMain()
 {
+    closeRequests.reset();
     FormDestroy();
 }
 

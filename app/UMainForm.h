@@ -39,6 +39,7 @@
 
 class BevelPanel;
 class CircleShape;
+class CloseRequests;
 class ClickLabel;
 class CompletingComboBox;
 class FrequencyEdit;
@@ -142,6 +143,9 @@ private:
     // The one door to the module: it owns the link (reached as session->Link()) and keeps the
     // connection's state.
     std::unique_ptr<ModuleSession> session;
+    // A close request that a modal message would swallow while an operation runs.
+    std::unique_ptr<CloseRequests> closeRequests;
+    bool TakeOverCloseRequest();
 
     void SetNotFound();
     // Sets the status text; the status label is as wide as its text.

@@ -1,12 +1,13 @@
 // The window as a user sees it on an X server with a window manager (run by under-x.sh): the
 // names the window manager reads from the X properties, the frame's place as the server has
-// it, and faces and colours as the screen's pixels show them.
+// it, faces and colours as the screen's pixels show them, and the window manager's close.
 
 #include "app/Application.h"
 #include "app/UMainForm.h"
 #include "app/WindowFonts.h"
 #include "dialogs/UMsg.h"
 #include "tests/support/Controls.h"
+#include "tests/support/ToolRig.h"
 #include "widgets/Selectors.h"
 
 #include <QAbstractItemView>
@@ -19,8 +20,17 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 
+#include <xcb/xcb.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -79,7 +89,81 @@ int Ink(const QImage &image)
     return count;
 }
 
+// Asks the window manager to close the window, as a task bar or the title bar's button does; the
+// window manager passes the request on to the program a moment later.
+void RequestClose(const QWidget &window)
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *connection = x11->connection();
+    const char *const name = "_NET_CLOSE_WINDOW";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    QVERIFY(atom != nullptr);
+    xcb_client_message_event_t request{};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = static_cast<xcb_window_t>(window.winId());
+    request.type = atom->atom;
+    request.data.data32[1] = 2; // from a user's tool, not an application
+    std::free(atom);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&request));
+    xcb_flush(connection);
+}
+
+// Calls `watch` with every event the application delivers, before its receiver sees it.
+class EventWatch : public QObject
+{
+public:
+    explicit EventWatch(std::function<void(QObject *, QEvent *)> watch) : watch(std::move(watch))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override
+    {
+        watch(receiver, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject *, QEvent *)> watch;
+};
+
+// Both processors busy while it lives, as a machine loaded by other work.
+class Load
+{
+public:
+    explicit Load(bool on)
+    {
+        for (int i = 0; on && i < 2; ++i)
+            spinners.emplace_back([this] {
+                while (!stop)
+                    std::atomic_signal_fence(std::memory_order_seq_cst);
+            });
+    }
+    ~Load()
+    {
+        stop = true;
+        for (std::thread &spinner : spinners)
+            spinner.join();
+    }
+
+private:
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> spinners;
+};
+
+// When a close request is made during SET, besides a time after the click.
+constexpr int AsReplyArrives = -1;
+constexpr int AsMessageShows = -2;
+
 } // namespace
+
+Q_DECLARE_METATYPE(std::chrono::milliseconds)
 
 class TestScreen : public QObject
 {
@@ -233,6 +317,78 @@ private slots:
                                 .arg(frame.height())
                                 .arg(screen.width())
                                 .arg(screen.height())));
+    }
+
+    // Last: each row runs the program's own loop until the window's close ends it. The window
+    // manager's request reaches the program a moment after it is made, so a request made as the
+    // reply arrives lands as the operation's message shows.
+    void closeDuringSet_data()
+    {
+        using std::chrono::milliseconds;
+        QTest::addColumn<milliseconds>("late"); // the module's SET reply, after the line's time
+        QTest::addColumn<int>("at"); // ms after the click, or AsReplyArrives, AsMessageShows
+        QTest::addColumn<bool>("load");
+        QTest::newRow("as the command goes out") << milliseconds(0) << 0 << false;
+        QTest::newRow("as the reply arrives") << milliseconds(0) << AsReplyArrives << false;
+        QTest::newRow("late reply, awaited") << milliseconds(300) << 150 << false;
+        QTest::newRow("late reply, as it arrives") << milliseconds(300) << AsReplyArrives << false;
+        // The reply comes after the wait, so "Operation failed!" shows.
+        QTest::newRow("no reply in time, as the message shows")
+            << milliseconds(700) << AsMessageShows << false;
+        QTest::newRow("loaded, as the reply arrives") << milliseconds(0) << AsReplyArrives << true;
+        QTest::newRow("loaded, late reply, awaited") << milliseconds(300) << 250 << true;
+    }
+    void closeDuringSet()
+    {
+        QFETCH(std::chrono::milliseconds, late);
+        QFETCH(int, at);
+        QFETCH(bool, load);
+        ToolRig tool({.pacing = true}); // the line's own speed: the exchange takes its real time
+        RIG_CHECKED(tool.Connect());
+        TfrmMain &w = tool.window();
+        if (late.count() > 0)
+            tool.module().SetFaults({.reply = nmct::modsim::ReplyFault::Late, .lateDelay = late});
+        tool.ForgetWire();
+        const Load busy(load);
+        bool requested = false;
+        const auto request = [&] {
+            if (!requested)
+                RequestClose(w);
+            requested = true;
+        };
+        // Messages stay up, as for a user who has not read them yet.
+        TfrmMsg::SetShownHook([&](TfrmMsg &dialog) {
+            tool.messages << dialog.lblMsg->text();
+            if (at == AsMessageShows)
+                request();
+        });
+        // The serial component's notifications after the click: the command written, then the
+        // reply.
+        int notifications = 0;
+        const EventWatch watch([&](QObject *receiver, QEvent *event) {
+            if (event->type() >= QEvent::User && !receiver->isWidgetType() &&
+                ++notifications == 2 && at == AsReplyArrives)
+                request();
+        });
+        QTimer::singleShot(0, &w, [&] {
+            if (at >= 0)
+                QTimer::singleShot(at, &w, request);
+            tool.Click(Control<QPushButton>(w, "btnSet"));
+        });
+        QTimer stuck; // a window left open ends the loop with 1
+        stuck.setSingleShot(true);
+        QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        stuck.start(5000);
+        QCOMPARE(QApplication::exec(), 0);
+
+        QVERIFY(requested);
+        if (at >= 0) // landed inside the exchange: SET's outcome never shows
+            QCOMPARE(tool.messages, QStringList());
+        QVERIFY(!w.isVisible());
+        for (const TfrmMsg *dialog : w.findChildren<TfrmMsg *>())
+            QVERIFY(!dialog->isVisible());
+        QCOMPARE(tool.Wire().size(), std::size_t(1));
+        QVERIFY(tool.Wire()[0].rfind("AAFA3", 0) == 0);
     }
 };
 

@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -100,26 +99,6 @@ void InsideExchange(ToolRig &tool, const std::string &command, std::function<voi
     poll->start();
 }
 
-// Calls `watch` with every event the application delivers, before its receiver sees it.
-class EventWatch : public QObject
-{
-public:
-    explicit EventWatch(std::function<void(QObject *, QEvent *)> watch) : watch(std::move(watch))
-    {
-        qApp->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *receiver, QEvent *event) override
-    {
-        watch(receiver, event);
-        return false;
-    }
-
-private:
-    std::function<void(QObject *, QEvent *)> watch;
-};
-
 // Records each message and answers it with OK after `check`. A check that fails inside closes
 // the dialog all the same, so the test fails at once instead of waiting at a modal dialog.
 void AnswerMessages(ToolRig &tool, std::function<void(TfrmMsg &)> check)
@@ -181,7 +160,6 @@ private slots:
     void openWithoutDevice();
     void openPortHeldElsewhere();
     void closingWindowReleasesDevice();
-    void closingWindowDuringSetEndsProgram(); // last: it runs the application's loop
 };
 
 void TestEndToEnd::openIdentifiesAndReads()
@@ -708,45 +686,6 @@ void TestEndToEnd::closingWindowReleasesDevice()
     tool.CloseWindow();
 
     // Closed and unlocked: the same device opens again at once.
-    QVERIFY(port::OpenDevice("COM5") != nullptr);
-}
-
-void TestEndToEnd::closingWindowDuringSetEndsProgram()
-{
-    ToolRig tool;
-    tool.ClickOpen();
-    TfrmMain &w = tool.window();
-    tool.ForgetWire();
-    tool.module().SetFaults(LateReplies(200ms));
-
-    // The window manager's close (as the title bar's close button sends it) arrives just before
-    // the first notification of the serial component after SET went out: at the wait's end.
-    bool closed = false;
-    int dialogsShown = 0;
-    const EventWatch watch([&](QObject *receiver, QEvent *event) {
-        if (event->type() == QEvent::Show && qobject_cast<TfrmMsg *>(receiver))
-            ++dialogsShown;
-        if (!closed && event->type() >= QEvent::User && !receiver->isWidgetType() &&
-            !tool.Wire().empty()) {
-            closed = true;
-            QCloseEvent close;
-            QCoreApplication::sendEvent(w.windowHandle(), &close);
-        }
-    });
-    QTimer::singleShot(0, &w, [&] { tool.Click(Control<QPushButton>(w, "btnSet")); });
-    // The program's own loop, as its entry runs it; a program still running ends it with 1.
-    QTimer stuck;
-    stuck.setSingleShot(true);
-    QObject::connect(&stuck, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    stuck.start(5000);
-    QCOMPARE(QApplication::exec(), 0);
-
-    QVERIFY(closed);
-    QCOMPARE(dialogsShown, 0); // SET's message does not show once the window is closed
-    QVERIFY(!w.isVisible());
-    QCOMPARE(tool.Wire().size(), std::size_t(1));
-    // The port is stopped and released with the window.
-    tool.CloseWindow();
     QVERIFY(port::OpenDevice("COM5") != nullptr);
 }
 
