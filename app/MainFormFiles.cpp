@@ -25,8 +25,18 @@
 
 namespace {
 
+const QString ParamFileSuffix = QStringLiteral("nmct");
 const QString FileFilter =
     QStringLiteral("Parameter files (*.nmct);;Text files (*.txt);;All files (*)");
+
+// A name typed without an extension gets the parameter files' own, so that the load's filter
+// shows the file.
+QString WithParamFileSuffix(const QString &fileName)
+{
+    if (fileName.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName + QLatin1Char('.') + ParamFileSuffix;
+}
 
 TfrmMain::FileDialogHook &DialogHook()
 {
@@ -87,11 +97,18 @@ QString TfrmMain::AskFileName(FileChoice choice)
 {
     if (DialogHook())
         return DialogHook()(choice);
-    if (choice == FileChoice::Save)
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Save parameters"), lastFile,
-                                            FileFilter);
-    return QFileDialog::getOpenFileName(this, QStringLiteral("Load parameters"), lastFile,
-                                        FileFilter);
+    QFileDialog dialog(this,
+                       choice == FileChoice::Save ? QStringLiteral("Save parameters")
+                                                  : QStringLiteral("Load parameters"),
+                       lastFile, FileFilter);
+    if (choice == FileChoice::Save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        // Asked to replace a file by the name it will have.
+        dialog.setDefaultSuffix(ParamFileSuffix);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
 ModuleSettings TfrmMain::ShownSettings() const
@@ -123,7 +140,7 @@ void TfrmMain::SaveParamsClick()
     if (session->Connection().OperationRunning()) // a modal dialog would wait inside the exchange
         return;
     const ModuleSettings settings = ShownSettings();
-    const QString fileName = AskFileName(FileChoice::Save);
+    const QString fileName = WithParamFileSuffix(AskFileName(FileChoice::Save));
     if (fileName.isEmpty())
         return;
     // Replaced only by a complete file; on failure the old one stays as it was.

@@ -528,6 +528,9 @@ void TestWindowParams::parameterFiles_data()
     QTest::addColumn<QString>("error");       // the error box's text begins so; <file> the file
 
     QTest::newRow("keys") << "keys" << std::size_t(0) << QByteArray() << QByteArray() << "";
+    // Saved as site.nmct, which the load's "*.nmct" filter shows.
+    QTest::newRow("keys, a name typed without an extension")
+        << "keys, typed site" << std::size_t(0) << QByteArray() << QByteArray() << "";
     QTest::newRow("menu") << "menu" << std::size_t(0) << QByteArray() << QByteArray() << "";
     QTest::newRow("drop") << "drop" << std::size_t(0) << QByteArray() << QByteArray() << "";
     // A selector under the pointer never takes the file's path as its text.
@@ -569,8 +572,9 @@ void TestWindowParams::parameterFiles()
     const QString file = folder.filePath(QStringLiteral("site.nmct"));
     QStringList asked;
     TfrmMain::SetFileDialogHook([&](TfrmMain::FileChoice choice) {
-        asked << (choice == TfrmMain::FileChoice::Save ? "save" : "load");
-        return file;
+        const bool save = choice == TfrmMain::FileChoice::Save;
+        asked << (save ? "save" : "load");
+        return save && route.endsWith(QLatin1String("typed site")) ? folder.filePath("site") : file;
     });
     QStringList boxes;
     SetErrorBoxHook([&boxes](const QString &text) { boxes << text; });
@@ -623,6 +627,7 @@ void TestWindowParams::parameterFiles()
         QCOMPARE(boxes, QStringList{});
         QCOMPARE(window_->BuildSetCommand(), shown);
         QCOMPARE(StateText(*window_), boxesShown);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"site.nmct"});
         return;
     }
 
