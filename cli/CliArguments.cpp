@@ -19,22 +19,23 @@ struct CommandForm
     std::size_t most;
     const char *usage;
     bool talks;   // opens a port and talks to the module
+    bool changes; // sends what changes the module
     bool backsUp; // saves the module's settings before it changes them
 };
 
 const std::map<std::string, CommandForm> &Commands()
 {
     static const std::map<std::string, CommandForm> commands{
-        {"ports", {0, 0, "ports", false, false}},
-        {"detect", {0, 0, "detect", true, false}},
-        {"read", {0, 1, "read [FILE]", true, false}},
-        {"write", {1, 1, "[--no-verify] write FILE", true, true}},
-        {"verify", {1, 1, "verify FILE", true, false}},
-        {"default", {0, 0, "default", true, true}},
-        {"volume", {1, 1, "volume N", true, false}},
-        {"check", {1, 1, "check FILE", false, false}},
-        {"export-csv", {1, 2, "export-csv FILE [CSV]", false, false}},
-        {"import-csv", {2, 2, "import-csv CSV FILE", false, false}},
+        {"ports", {0, 0, "ports", false, false, false}},
+        {"detect", {0, 0, "detect", true, false, false}},
+        {"read", {0, 1, "read [FILE]", true, false, false}},
+        {"write", {1, 1, "[--no-verify] write FILE", true, true, true}},
+        {"verify", {1, 1, "verify FILE", true, false, false}},
+        {"default", {0, 0, "default", true, true, true}},
+        {"volume", {1, 1, "volume N", true, true, false}},
+        {"check", {1, 1, "check FILE", false, false, false}},
+        {"export-csv", {1, 2, "export-csv FILE [CSV]", false, false, false}},
+        {"import-csv", {2, 2, "import-csv CSV FILE", false, false, false}},
     };
     return commands;
 }
@@ -61,12 +62,33 @@ std::string Bytes(const QString &text)
     throw Failure(BadArguments, message);
 }
 
+[[noreturn]] void RefuseVolume(const std::string &level)
+{
+    Refuse("volume must be 0 to 4, not '" + level + "'");
+}
+
+// A name as typed, without the blanks a copy and paste brings along.
+std::string Trimmed(const std::string &name)
+{
+    const char *const blanks = " \t\r\n\v\f";
+    const std::size_t first = name.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    return name.substr(first, name.find_last_not_of(blanks) - first + 1);
+}
+
 } // namespace
 
 bool TalksToModule(const std::string &command)
 {
     const CommandForm *form = FormOf(command);
     return form && form->talks;
+}
+
+bool ChangesModule(const std::string &command)
+{
+    const CommandForm *form = FormOf(command);
+    return form && form->changes;
 }
 
 bool BacksUpFirst(const std::string &command)
@@ -92,6 +114,15 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     for (const std::string &argument : arguments)
         list << Lossless(argument);
     if (!parser.parse(list)) {
+        // No option is a number: "-1" is a level below the volume's range, not an option.
+        const bool volume =
+            std::find(arguments.begin(), arguments.end(), "volume") != arguments.end();
+        for (const QString &name : parser.unknownOptionNames()) {
+            bool number = false;
+            name.toLongLong(&number);
+            if (volume && number)
+                RefuseVolume("-" + Bytes(name));
+        }
         std::string error = Bytes(parser.errorText());
         if (!error.empty() && error.back() == '.')
             error.pop_back();
@@ -108,15 +139,15 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     parsed.trace = parser.isSet(trace);
     parsed.backup = !parser.isSet(noBackup);
     for (const QString &value : parser.values(port)) {
-        const std::string name = Bytes(value);
+        const std::string name = Trimmed(Bytes(value));
         if (name.empty())
             Refuse("--port needs a port name, e.g. --port COM3");
         if (std::find(parsed.ports.begin(), parsed.ports.end(), name) != parsed.ports.end())
             Refuse("port '" + name + "' is given twice");
         parsed.ports.push_back(name);
     }
-    if (parsed.ports.empty() && environmentPort && *environmentPort)
-        parsed.ports.push_back(environmentPort);
+    if (parsed.ports.empty() && environmentPort && !Trimmed(environmentPort).empty())
+        parsed.ports.push_back(Trimmed(environmentPort));
     if (parser.isSet(backupDir)) {
         parsed.backupDir = Bytes(parser.value(backupDir));
         if (parsed.backupDir.empty())
@@ -151,7 +182,7 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     if (command == "volume") {
         const std::string &level = parsed.operands[0];
         if (level.size() != 1 || level[0] < '0' || level[0] > '4')
-            Refuse("volume '" + level + "' is not a level from 0 to 4");
+            RefuseVolume(level);
     }
     if (TalksToModule(command)) {
         if (parsed.ports.empty())

@@ -37,6 +37,8 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
 
 // The commands that talk to a module, and so take one or several ports.
 bool TalksToModule(const std::string &command);
+// The commands that send what changes the module: settings, factory settings or volume.
+bool ChangesModule(const std::string &command);
 // The commands that save the module's settings before they change them.
 bool BacksUpFirst(const std::string &command);
 

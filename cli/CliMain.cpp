@@ -71,9 +71,10 @@ Options (before the command, taken after it too; "--" ends them: check -- -x.nmc
                   ports and the commands that talk to a module: {"command",
                   "status", "message" (when it failed before any port), "ports":
                   [{"port", "device", "model", "version", "outcome" (ok, file
-                  error, no module, differs, failed), "status", "message",
-                  "backup", "file", "differences": [{"setting", "file",
-                  "module"}]}]}; ports lists "ports" and "adapters" instead
+                  error, no module, differs, failed), "status", "change"
+                  (nothing sent, not acknowledged, acknowledged, confirmed),
+                  "message", "backup", "file", "differences": [{"setting",
+                  "file", "module"}]}]}; ports lists "ports" and "adapters"
   --trace         every byte sent (>) and received (<) on standard error, with
                   the seconds since start, the port, hex and printable text
   -h, --help      this text
@@ -90,12 +91,21 @@ one; a device or FIFO named as FILE (/dev/stdout, a pipe) is written directly.
 In a CSV table a decimal comma is taken where it cannot be a separator:
 "460,125" quoted, or unquoted when ';' separates the fields.
 
+Every command that talks to a module identifies it first and goes on only when
+it answers with a module's model and version. write, default and volume end by
+saying what the module now holds: "nothing was sent", "sent, not acknowledged"
+(its settings or volume are unknown), "written and acknowledged, not read
+back", or done ("written and verified", "defaults restored", "volume set to N").
+
 Exit status: 0 done, 2 bad arguments, 3 file error, 4 no module on the port,
-5 the module differs from the file, 6 the module did not complete the command.
-3 also when a file is too large (over 1 MiB), a backup or standard output
-cannot be written; 4 also when something answers but not as a module; after 6
-from write, default or volume the module's state is unknown: check it with
-verify or read. With several ports: the highest status of any port.
+5 the module differs from the file, 6 the module did not complete the command,
+7 the module was changed as asked but standard output could not be written
+(what changed is then on standard error). 3 also when a file is too large (over
+1 MiB) or a backup cannot be written (nothing was sent); 4 also when something
+answers but not as a module (nothing more was sent); 5 after write: the module
+took the settings but holds others; 6 after write, default or volume: the
+message says whether anything was sent and what to do. With several ports: the
+highest status of any port.
 
 Example, a batch of modules on four adapters:
   nmct-cli -p COM3 read site.nmct                        # the module you set up
@@ -169,6 +179,31 @@ std::string UtcStamp()
     return text;
 }
 
+// What a run did to a module's settings or volume: whether anything that changes them was sent,
+// and whether the module confirmed it.
+enum class Change
+{
+    NothingSent,
+    NotAcknowledged, // sent, but no "OK" came: the module may hold anything
+    Acknowledged,    // "OK", but not read back (or read back different)
+    Confirmed,       // "OK", and for settings read back equal
+};
+
+const char *ChangeName(Change change)
+{
+    switch (change) {
+    case Change::NothingSent:
+        return "nothing sent";
+    case Change::NotAcknowledged:
+        return "not acknowledged";
+    case Change::Acknowledged:
+        return "acknowledged";
+    case Change::Confirmed:
+        return "confirmed";
+    }
+    return "";
+}
+
 // What one port's run came to.
 struct PortResult
 {
@@ -177,9 +212,12 @@ struct PortResult
     std::string model;
     std::string version;
     int status = Success;
+    Change change = Change::NothingSent;
     std::string message; // why it failed; names the port
     std::string printed; // what the command prints for one port alone
-    std::string done;    // for the result line: what was done besides the outcome
+    // What the module now holds, or what was done besides the outcome, in the same words for
+    // one port and a batch: "written and verified", "nothing was sent", "saved to FILE".
+    std::string done;
     std::vector<SettingDifference> differences;
     std::string backup;
     std::string file;
@@ -199,6 +237,19 @@ const char *Outcome(int status)
     default:
         return "failed";
     }
+}
+
+// "COM3: ok, model NM450, version V2.13, written and verified, backup PATH"
+std::string ResultLine(const PortResult &result)
+{
+    std::string line = result.port + ": " + Outcome(result.status);
+    if (!result.model.empty())
+        line += ", model " + result.model + ", version " + result.version;
+    if (!result.done.empty())
+        line += ", " + result.done;
+    if (!result.backup.empty())
+        line += ", backup " + result.backup;
+    return line;
 }
 
 // Every byte through the links, as it passes: shared by the ports' threads.
@@ -242,13 +293,18 @@ struct Job
     bool Batch() const { return arguments.ports.size() > 1; }
 };
 
-// Everything that talks to the module; messages name the port and what the user gave.
+const char *const NothingSent = "nothing was sent";
+
+// Everything that talks to the module; messages name the port and what the user gave, and once
+// something that changes the module has gone out, what it now holds.
 class ModuleCommands
 {
 public:
-    ModuleCommands(PortResult &result) : result(result) {}
+    ModuleCommands(const Job &job, PortResult &result) : job(job), result(result) {}
 
-    IdentifyReply Connect()
+    // Only a module's own identity lets anything more be sent: line noise or another device
+    // that answers is not told to change its settings.
+    void Connect()
     {
         // Named as it was opened: the COM name may lead elsewhere by the time a message is
         // written (an adapter unplugged takes its link with it).
@@ -261,70 +317,154 @@ public:
                                                                       PresentSerialAdapters()));
         if (found.result != StepResult::Ok)
             throw Failure(NoModule, where + ": no module: " + Describe(found.result));
+        if (!IsModuleIdentity(found.identity))
+            throw Failure(NoModule, where +
+                                        ": no module: something answered, but not as a module "
+                                        "(model " +
+                                        paramtext::Quoted(found.identity.model) + ", version " +
+                                        paramtext::Quoted(found.identity.version) + ")");
         result.model = found.identity.model;
         result.version = found.identity.version;
-        return found.identity;
     }
 
-    // A module answers with its model and version; anything else is line noise or another
-    // device, and must not be reported as a module.
-    IdentifyReply Detect()
-    {
-        const IdentifyReply identity = Connect();
-        const auto readable = [](const std::string &text) {
-            return !text.empty() && std::all_of(text.begin(), text.end(),
-                                                [](char c) { return c >= 0x20 && c < 0x7f; });
-        };
-        if (!readable(identity.model) || !readable(identity.version))
-            throw Failure(NoModule, where +
-                                        ": no module: something answered, but not as a "
-                                        "module (model " +
-                                        paramtext::Quoted(identity.model) + ", version " +
-                                        paramtext::Quoted(identity.version) + ")");
-        return identity;
-    }
-
-    ModuleSettings ReadSettings()
+    // The module's settings, or why they could not be had: no reply, a reply that is no
+    // record, or a record with a setting the file cannot hold.
+    std::optional<ModuleSettings> ReadSettings(std::string &why)
     {
         const ReadResult read = session.Read();
-        Check(read.result, "reading the settings");
+        if (read.result != StepResult::Ok) {
+            why = Describe(read.result);
+            return std::nullopt;
+        }
+        if (why = ReadReplyFault(read.record, read.received); !why.empty())
+            return std::nullopt;
         const SettingsResult settings = SettingsFromRecord(read.record);
-        if (!settings.Ok())
-            throw Failure(OperationFailed, where + ": the module's settings cannot be shown: " +
-                                               settings.errors.front());
+        if (!settings.Ok()) {
+            why = "the module holds a setting this program cannot show: " + settings.errors.front();
+            return std::nullopt;
+        }
         return settings.settings;
     }
 
-    void Check(StepResult step, const char *what)
+    ModuleSettings ReadOrFail(const char *what)
     {
-        if (step != StepResult::Ok)
-            throw Failure(OperationFailed, where + ": " + what + " failed: " + Describe(step));
+        std::string why;
+        std::optional<ModuleSettings> settings = ReadSettings(why);
+        if (!settings)
+            throw Failure(OperationFailed, where + ": " + what + " failed: " + why);
+        return *settings;
     }
 
-    // A command that changes the module: without its "OK" nobody knows what the module did.
-    void CheckChanged(StepResult step, const char *what)
+    void Detect(std::ostream &out)
     {
-        if (step == StepResult::NoReply || step == StepResult::Refused)
-            throw Failure(OperationFailed, where + ": " + what + " failed: " + Describe(step) +
-                                               "; its state is unknown (check it with 'nmct-cli "
-                                               "verify FILE' or 'nmct-cli read')");
-        Check(step, what);
+        Connect();
+        out << "model " << result.model << "\nversion " << result.version << "\n";
+    }
+
+    void Read(std::ostream &out)
+    {
+        Connect();
+        const std::string text = WriteParamFile(ReadOrFail("reading the settings"));
+        const std::vector<std::string> &operands = job.arguments.operands;
+        const std::string file = job.Batch()
+                                     ? operands[0] + "/" + FileNamePart(result.port) + ".nmct"
+                                     : (operands.empty() ? "-" : operands[0]);
+        SaveFile(file, text, out);
+        result.file = file;
+        result.done = "saved to " + file;
+    }
+
+    void Verify(std::ostream &out)
+    {
+        Connect();
+        const std::string &path = job.arguments.operands[0];
+        if (Differences(ReadOrFail("reading the settings"), out) == 0) {
+            result.done = "matches " + path;
+            return;
+        }
+        throw Failure(VerifyMismatch, where + ": the module differs from " + path + " in " +
+                                          std::to_string(result.differences.size()) + " settings");
+    }
+
+    void Write(std::ostream &out)
+    {
+        Connect();
+        const std::string &path = job.arguments.operands[0];
+        Backup(out);
+        Acknowledged(session.Set(SetValuesFromSettings(*job.settings)), "writing",
+                     "the module's settings are unknown, check them with: " + Advice("verify"));
+        result.done = "written and acknowledged, not read back";
+        if (!job.arguments.verify)
+            return;
+        std::string why;
+        const std::optional<ModuleSettings> held = ReadSettings(why);
+        if (!held)
+            throw Failure(OperationFailed, where + ": reading the settings back failed: " + why +
+                                               "; " + result.done +
+                                               ": check them with: " + Advice("verify"));
+        if (const std::size_t count = Differences(*held, out); count != 0) {
+            result.done = "written and acknowledged, but differs from " + path + " in " +
+                          std::to_string(count) + " settings";
+            throw Failure(VerifyMismatch, where + ": " + result.done);
+        }
+        result.change = Change::Confirmed;
+        result.done = "written and verified";
+    }
+
+    void RestoreDefaults(std::ostream &out)
+    {
+        Connect();
+        Backup(out);
+        Acknowledged(session.RestoreDefaults(), "restoring the defaults",
+                     "the module's settings are unknown, check them with: " + Advice("read"));
+        result.change = Change::Confirmed;
+        result.done = "defaults restored";
+    }
+
+    void SetVolume()
+    {
+        Connect();
+        const std::string &level = job.arguments.operands[0];
+        Acknowledged(session.SetVolume(level), "setting the volume",
+                     "the volume is unknown, set it again with: " + Advice("volume " + level));
+        result.change = Change::Confirmed;
+        result.done = "volume set to " + level;
+    }
+
+    ModuleSession &Session() { return session; }
+
+private:
+    // A command that changes the module went out: without its "OK" nobody knows what the
+    // module did.
+    void Acknowledged(StepResult step, const char *what, const std::string &unknown)
+    {
+        if (step == StepResult::Ok) {
+            result.change = Change::Acknowledged;
+            return;
+        }
+        result.change = Change::NotAcknowledged;
+        result.done = "sent, not acknowledged";
+        throw Failure(OperationFailed, where + ": " + what + " failed: " + Describe(step) + "; " +
+                                           result.done + ": " + unknown);
+    }
+
+    // Lists every setting that differs and counts them.
+    std::size_t Differences(const ModuleSettings &held, std::ostream &out)
+    {
+        result.differences = SettingsDifferences(*job.settings, held);
+        for (const SettingDifference &difference : result.differences)
+            out << difference.Text() << "\n";
+        return result.differences.size();
     }
 
     // What the module holds now, saved before anything changes it; any failure stops the
     // change before it is sent.
-    void Backup(const std::string &folder, std::ostream &out)
+    void Backup(std::ostream &out)
     {
-        const char *const nothingSent = "; nothing was sent (--no-backup changes the module "
-                                        "without a backup)";
-        std::string text;
-        try {
-            text = WriteParamFile(ReadSettings());
-        } catch (Failure &failure) {
-            failure.message += nothingSent;
-            throw;
-        }
-        const std::string stem = folder + "/" + FileNamePart(result.port) + "_" +
+        if (job.backupDir.empty())
+            return;
+        const std::string text = WriteParamFile(ReadOrFail("reading the settings for the backup"));
+        const std::string stem = job.backupDir + "/" + FileNamePart(result.port) + "_" +
                                  FileNamePart(result.model) + "_" + FileNamePart(result.version) +
                                  "_" + UtcStamp();
         // An older backup is never replaced.
@@ -333,25 +473,23 @@ public:
         for (int again = 2; fs::exists(fs::symlink_status(path, error)); ++again)
             path = stem + "-" + std::to_string(again) + ".nmct";
         if (const std::optional<std::string> failed = WriteTextFile(path, text))
-            throw Failure(FileError, *failed + nothingSent);
+            throw Failure(FileError, *failed);
         result.backup = path;
         out << "backup " << path << "\n";
     }
 
-    void Verify(const ModuleSettings &file, const std::string &path, std::ostream &out)
+    // The command that shows or mends what a failed change left, ready to paste.
+    std::string Advice(const std::string &command) const
     {
-        result.differences = SettingsDifferences(file, ReadSettings());
-        for (const SettingDifference &difference : result.differences)
-            out << difference.Text() << "\n";
-        if (!result.differences.empty())
-            throw Failure(VerifyMismatch, where + ": the module differs from " + path + " in " +
-                                              std::to_string(result.differences.size()) +
-                                              " settings");
+        std::string advice = std::string(Program) + " -p " + ShellWord(result.port) + " " + command;
+        if (command == "verify") {
+            const std::string &path = job.arguments.operands[0];
+            advice += " " + (path == "-" ? std::string("FILE") : ShellWord(path));
+        }
+        return advice;
     }
 
-    ModuleSession &Session() { return session; }
-
-private:
+    const Job &job;
     PortResult &result;
     std::string where;
     ModuleSession session;
@@ -360,61 +498,41 @@ private:
 // One port, start to end; runs on the thread that will process the link's events.
 PortResult RunOnPort(const Job &job, const std::string &port)
 {
-    const Arguments &arguments = job.arguments;
-    const std::string &command = arguments.command;
+    const std::string &command = job.arguments.command;
     PortResult result;
     result.port = port;
+    if (ChangesModule(command))
+        result.done = NothingSent;
     std::ostringstream out;
     try {
-        ModuleCommands module(result);
+        ModuleCommands module(job, result);
         if (job.tracer)
             module.Session().SetTrace([&job, &port](bool sent, std::string_view bytes) {
                 job.tracer->Line(port, sent, bytes);
             });
-        if (command == "detect") {
-            module.Detect();
-            out << "model " << result.model << "\nversion " << result.version << "\n";
-        } else if (command == "read") {
-            module.Connect();
-            const std::string text = WriteParamFile(module.ReadSettings());
-            const std::string file =
-                job.Batch() ? arguments.operands[0] + "/" + FileNamePart(port) + ".nmct"
-                            : (arguments.operands.empty() ? "-" : arguments.operands[0]);
-            SaveFile(file, text, out);
-            result.file = file;
-            result.done = "saved to " + file;
-        } else if (command == "write" || command == "verify") {
-            module.Connect();
-            const std::string &path = arguments.operands[0];
-            if (command == "write") {
-                if (!job.backupDir.empty())
-                    module.Backup(job.backupDir, out);
-                module.CheckChanged(module.Session().Set(SetValuesFromSettings(*job.settings)),
-                                    "writing");
-                result.done = "written";
-            }
-            if (command == "verify" || arguments.verify) {
-                module.Verify(*job.settings, path, out);
-                result.done += result.done.empty() ? "matches " + path : " and verified";
-            }
-        } else if (command == "default") {
-            module.Connect();
-            if (!job.backupDir.empty())
-                module.Backup(job.backupDir, out);
-            module.CheckChanged(module.Session().RestoreDefaults(), "restoring the defaults");
-            result.done = "defaults restored";
-        } else if (command == "volume") {
-            module.Connect();
-            module.CheckChanged(module.Session().SetVolume(arguments.operands[0]),
-                                "setting the volume");
-            result.done = "volume " + arguments.operands[0];
-        }
+        if (command == "detect")
+            module.Detect(out);
+        else if (command == "read")
+            module.Read(out);
+        else if (command == "verify")
+            module.Verify(out);
+        else if (command == "write")
+            module.Write(out);
+        else if (command == "default")
+            module.RestoreDefaults(out);
+        else if (command == "volume")
+            module.SetVolume();
     } catch (const Failure &failure) {
         result.status = failure.status;
         result.message = failure.message;
     } catch (const std::exception &error) {
         result.status = OperationFailed;
         result.message = port + ": " + error.what();
+    }
+    if (ChangesModule(command)) {
+        if (result.status != Success && result.change == Change::NothingSent)
+            result.message += std::string("; ") + NothingSent;
+        out << result.done << "\n";
     }
     result.printed = out.str();
     return result;
@@ -468,9 +586,10 @@ QString Json(const std::string &text)
 
 QJsonObject PortJson(const PortResult &result)
 {
-    QJsonObject port{{"port", Json(result.port)},         {"device", Json(result.device)},
-                     {"model", Json(result.model)},       {"version", Json(result.version)},
-                     {"outcome", Outcome(result.status)}, {"status", result.status}};
+    QJsonObject port{{"port", Json(result.port)},          {"device", Json(result.device)},
+                     {"model", Json(result.model)},        {"version", Json(result.version)},
+                     {"outcome", Outcome(result.status)},  {"status", result.status},
+                     {"change", ChangeName(result.change)}};
     if (!result.message.empty())
         port["message"] = Json(result.message);
     if (!result.backup.empty())
@@ -509,7 +628,31 @@ QJsonObject PortsJson()
         {"command", "ports"}, {"status", Success}, {"ports", ports}, {"adapters", adapters}};
 }
 
-int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
+// An output that is also an input would be read and destroyed by the same run.
+void RefuseOverwrite(const std::string &output, const std::string &input, const char *what)
+{
+    if (output != "-" && SameFile(output, input))
+        throw Failure(BadArguments, output + " is " + what + "; nothing was written");
+}
+
+// Two names of one device in one batch would open it twice, and one would find it busy.
+void RefuseSameDevice(const std::vector<std::string> &ports)
+{
+    std::vector<std::string> devices;
+    for (const std::string &port : ports)
+        devices.push_back(port::ResolveDevice(port));
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (SameFile(devices[i], devices[j]))
+                throw Failure(BadArguments, ports[j] + " and " + ports[i] +
+                                                " are the same device; give each port once");
+}
+
+// What a run changed in the modules it reached, as the result lines say it: kept apart from
+// standard output, so that a report that cannot be written does not hide it.
+using Changed = std::vector<std::string>;
+
+int Run(const Arguments &arguments, std::ostream &out, std::ostream &err, Changed &changed)
 {
     const std::string &command = arguments.command;
     if (command == "ports") {
@@ -524,13 +667,16 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
         return Success;
     }
     if (command == "export-csv") {
-        const std::string table = WriteChannelTable(LoadFile(arguments.operands[0]));
-        SaveFile(arguments.operands.size() == 2 ? arguments.operands[1] : "-", table, out);
+        const std::string &path = arguments.operands[0];
+        const std::string csv = arguments.operands.size() == 2 ? arguments.operands[1] : "-";
+        RefuseOverwrite(csv, path, "the parameter file the table is made from");
+        SaveFile(csv, WriteChannelTable(LoadFile(path)), out);
         return Success;
     }
     if (command == "import-csv") {
         const std::string &csv = arguments.operands[0];
         const std::string &path = arguments.operands[1];
+        RefuseOverwrite(path, csv, "the table it is to take the channels from");
         const ModuleSettings settings =
             Checked(csv, ReadChannelTable(LoadText(csv), LoadFile(path)));
         SaveFile(path, WriteParamFile(settings), out);
@@ -538,6 +684,10 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
     }
 
     Job job{arguments, std::nullopt, {}, nullptr};
+    RefuseSameDevice(arguments.ports);
+    if (command == "read" && !job.Batch() && !arguments.operands.empty())
+        RefuseOverwrite(arguments.operands[0], port::ResolveDevice(arguments.ports[0]),
+                        "the port's device");
     // The file is checked whole, and the backup's place found, before any port is touched.
     if (command == "write" || command == "verify")
         job.settings = LoadFile(arguments.operands[0]);
@@ -578,6 +728,8 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
         status = std::max(status, result.status);
 
     for (const PortResult &result : results) {
+        if (result.change != Change::NothingSent)
+            changed.push_back(ResultLine(result));
         if (result.status == Success)
             continue;
         err << Program << ": " << result.message << "\n";
@@ -595,16 +747,8 @@ int Run(const Arguments &arguments, std::ostream &out, std::ostream &err)
         out << results[0].printed;
     } else {
         // One line per port, in the order given.
-        for (const PortResult &result : results) {
-            out << result.port << ": " << Outcome(result.status);
-            if (!result.model.empty())
-                out << ", model " << result.model << ", version " << result.version;
-            if (result.status == Success && !result.done.empty())
-                out << ", " << result.done;
-            if (!result.backup.empty())
-                out << ", backup " << result.backup;
-            out << "\n";
-        }
+        for (const PortResult &result : results)
+            out << ResultLine(result) << "\n";
     }
     return status;
 }
@@ -619,6 +763,7 @@ int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::os
     int status = Success;
     std::string message;
     std::optional<Arguments> parsed;
+    Changed changed;
     try {
         parsed = ParseArguments(arguments, std::getenv("NMCT_PORT"));
         if (parsed->help)
@@ -626,7 +771,7 @@ int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::os
         else if (parsed->version)
             out << Program << " " << NMCT_VERSION << "\n";
         else
-            status = Run(*parsed, out, err);
+            status = Run(*parsed, out, err, changed);
     } catch (const Failure &failure) {
         message = failure.message;
         status = failure.status;
@@ -649,7 +794,12 @@ int RunCli(const std::vector<std::string> &arguments, int outDescriptor, std::os
     if (const std::optional<std::string> failed =
             WriteTextDescriptor(outDescriptor, "standard output", printed)) {
         err << Program << ": " << *failed << "\n";
-        return status == Success ? FileError : status;
+        // The modules changed all the same: what they now hold must not go with the report.
+        for (const std::string &line : changed)
+            err << Program << ": " << line << "\n";
+        if (status != Success)
+            return status;
+        return changed.empty() ? FileError : ReportFailed;
     }
     return status;
 }

@@ -17,6 +17,8 @@ enum Exit : int
     NoModule = 4,
     VerifyMismatch = 5,
     OperationFailed = 6, // the module was found but did not complete the command
+    // The command changed the module as asked, but what it printed could not be written.
+    ReportFailed = 7,
 };
 
 // What the command prints goes to `outDescriptor` (-1: standard output was closed).

@@ -1,7 +1,8 @@
 // A chunk received from the module, taken as the read operation takes it: the link keeps the
 // chunk without its last two bytes, the reply is copied into a fresh parameter record, and the
-// window shows the record. A tone code or squelch field that is not a number ends in the
-// conversion error box; that is an expected outcome, not a finding.
+// window shows the record; the command line judges the reply's shape before its settings. A tone
+// code or squelch field that is not a number ends in the conversion error box; that is an expected
+// outcome, not a finding.
 //
 // Input: the chunk itself, 1 to InputLen bytes (longer inputs are cut to InputLen, as the
 // component never delivers more in one chunk).
@@ -10,6 +11,8 @@
 #include "fuzz/WindowSupport.h"
 
 #include "link/UComm.h"
+#include "protocol/Commands.h"
+#include "protocol/ParamFile.h"
 #include "protocol/ParamRecord.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
@@ -76,6 +79,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                record.bytes.end(), [](char c) { return c == '\0'; }));
         window.ShowParams(record);
     });
+
+    // The command line's read: the reply's shape is judged first, and only a record's shape is
+    // read as settings.
+    FUZZ_CHECK(link.ReplyBytes() == length);
+    ParamRecord record;
+    link.GetReplyRecord(record);
+    const bool recordBytes = std::all_of(record.bytes.begin(), record.bytes.end(), [](char c) {
+        return c == '\0' || (c >= 0x20 && c < 0x7f);
+    });
+    const std::string fault = ReadReplyFault(record, link.ReplyBytes());
+    FUZZ_CHECK(fault.empty() == (length == ReadReplySize && recordBytes));
+    if (fault.empty())
+        SettingsFromRecord(record);
 
     const fuzz::ErrorBoxes &boxes = fuzz::ShownErrorBoxes();
     FUZZ_CHECK(boxes.count <= 1);

@@ -146,5 +146,6 @@ void TKVComm::CommReceiveData(TComm *, const char *buffer, std::uint16_t bufferL
         std::min<std::size_t>(bufferLength >= 2 ? bufferLength - 2u : 0u, replyBuffer.size());
     std::memcpy(replyBuffer.data(), buffer, length);
     replyLength = static_cast<int>(length);
+    replyBytes = bufferLength;
     received = true;
 }

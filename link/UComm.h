@@ -48,6 +48,8 @@ public:
     // or zero-filled (record) when no reply or an empty one arrived.
     void GetReplyText(std::string &text) const;
     void GetReplyRecord(ParamRecord &record) const;
+    // How many bytes the last reply came in, its end bytes included; 0 when none arrived.
+    std::size_t ReplyBytes() const { return received ? replyBytes : 0; }
 
     // The component's OnReceiveData handler. While a command's fence has not passed, the
     // chunk was read from the line before the command was handed over: no reply, dropped.
@@ -73,5 +75,6 @@ private:
     bool received = false;
     std::array<char, 342> replyBuffer{};
     int replyLength = 0;
+    std::size_t replyBytes = 0;
     Trace trace;
 };

@@ -43,5 +43,18 @@ struct IdentifyReply
 // so the "_" and the three characters behind it belong to neither.
 IdentifyReply SplitIdentifyReply(const std::string &reply);
 
+// A module names itself: model and version both present, in printable ASCII. Line noise or
+// another device's words split into something else.
+bool IsModuleIdentity(const IdentifyReply &identity);
+
 // "OK" in any letter case, and nothing more or less.
 bool IsOkReply(const std::string &reply);
+
+// The read command's reply: the record and the two end bytes.
+inline constexpr std::size_t ReadReplySize = ParamRecord::Size + 2;
+
+// What is wrong with a read reply as a whole, before any field of it is read: cut short, too
+// long, or holding bytes no record has (a record is printable ASCII, its separators may be
+// zero bytes). `received` counts the reply's bytes as they came, end bytes included; `record`
+// holds its first bytes. Empty when the reply has a record's shape.
+std::string ReadReplyFault(const ParamRecord &record, std::size_t received);

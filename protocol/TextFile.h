@@ -33,6 +33,11 @@ std::optional<std::string> WriteTextFile(const std::string &path, std::string_vi
 std::optional<std::string> WriteTextDescriptor(int descriptor, const std::string &name,
                                                std::string_view text);
 
+// Whether two paths lead to the same file or device: the same path, a link to it, or another
+// name of it (the same device and inode; for a character device, the same device number).
+// Paths that do not exist lead nowhere alike.
+bool SameFile(const std::string &first, const std::string &second);
+
 // The descriptor a path names by number (/dev/stdout, /dev/fd/3, /proc/self/fd/1), if any:
 // such a path is written through the descriptor the program already holds, at its position.
 std::optional<int> NamedDescriptor(const std::string &path);

@@ -113,6 +113,18 @@ std::optional<std::string> Replace(const std::string &path, const struct stat *o
 
 } // namespace
 
+bool SameFile(const std::string &first, const std::string &second)
+{
+    struct stat a
+    {
+    }, b{};
+    if (::stat(first.c_str(), &a) != 0 || ::stat(second.c_str(), &b) != 0)
+        return false;
+    if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode))
+        return a.st_rdev == b.st_rdev;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::optional<int> NamedDescriptor(const std::string &path)
 {
     if (path == "/dev/stdin")

@@ -20,6 +20,12 @@ std::string Failed(const std::string &path, const std::string &what, const QStri
 
 } // namespace
 
+bool SameFile(const std::string &first, const std::string &second)
+{
+    const QString a = QFileInfo(Name(first)).canonicalFilePath();
+    return !a.isEmpty() && a == QFileInfo(Name(second)).canonicalFilePath();
+}
+
 std::optional<int> NamedDescriptor(const std::string &)
 {
     return std::nullopt;

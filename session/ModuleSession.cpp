@@ -91,8 +91,10 @@ ReadResult ModuleSession::Read()
 {
     ReadResult read;
     read.result = Exchange(std::string(Command::ReadParams));
-    if (read.result == StepResult::Ok)
+    if (read.result == StepResult::Ok) {
         link->GetReplyRecord(read.record);
+        read.received = link->ReplyBytes();
+    }
     return read;
 }
 

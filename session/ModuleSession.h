@@ -47,6 +47,7 @@ struct ReadResult
     StepResult result = StepResult::NoReply;
     // The reply as the link gives it: a short reply leaves zero bytes behind it.
     ParamRecord record;
+    std::size_t received = 0; // the reply's bytes as they came, its end bytes included
 };
 
 class ModuleSession

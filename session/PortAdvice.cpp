@@ -1,5 +1,8 @@
 #include "session/PortAdvice.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace {
 // The hints name Linux's devices, groups and commands; on Windows the ports are the system's.
 #ifdef _WIN32
@@ -8,6 +11,20 @@ constexpr bool LinuxHints = false;
 constexpr bool LinuxHints = true;
 #endif
 } // namespace
+
+std::string ShellWord(const std::string &word)
+{
+    const auto plain = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view("%+,-./:=@_").find(c) != std::string_view::npos;
+    };
+    if (!word.empty() && std::all_of(word.begin(), word.end(), plain))
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
 
 std::vector<std::string> PresentSerialAdapters(const std::string &folder)
 {
@@ -46,8 +63,8 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
         }
         if (named)
             text +=
-                "\nTo give an adapter the name " + portName + ": sudo ln -s /dev/ttyUSB0 /dev/" +
-                portName +
+                "\nTo give an adapter the name " + portName + ": sudo ln -s /dev/ttyUSB0 " +
+                ShellWord("/dev/" + portName) +
                 " (with its device), or a udev rule; see the README, \"Serial ports on Linux\".";
         break;
     case port::OpenFailureKind::AccessDenied:
@@ -55,8 +72,8 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
                 "\"$USER\") and log in again.";
         break;
     case port::OpenFailureKind::Busy:
-        text += "\nAnother program holds the device: close it (fuser -v " + failure.device +
-                " names it) and try again.";
+        text += "\nAnother program holds the device: close it (fuser -v " +
+                ShellWord(failure.device) + " names it) and try again.";
         break;
     case port::OpenFailureKind::NotSerialDevice:
         text += "\nThe device is not a serial port: choose the adapter's COM name.";

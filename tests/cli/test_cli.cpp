@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -89,9 +90,11 @@ void TestCli::command_data()
 {
     // "{port}" stands for the module's line ("{port2}" for a second module's), "{file}" for a
     // file holding `file` (named "-x" when an argument is "-x"), "{dir}" for its folder, the
-    // working directory. A first argument in braces sets the program's surroundings: "{endless}"
-    // endless standard input, "{closed}" standard output closed, "{full}" a file system that
-    // takes no more bytes (a file size limit).
+    // working directory, which also holds "alias", a link to the file, and "COM60", a link to
+    // the module's line. A first argument in braces sets the program's surroundings:
+    // "{endless}" endless standard input, "{closed}" standard output closed, "{full}" a file
+    // system that takes no more bytes (a file size limit), "{stdout full}" standard output on a
+    // full disk, "{hello}" a device that answers "HELLO" where the module names itself.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<Faults>("faults");
@@ -124,8 +127,40 @@ void TestCli::command_data()
                                      << "";
     QTest::newRow("volume out of range")
         << port + QStringList{"volume", "5"} << none << good << 2 << ""
-        << "volume '5' is not a level from 0 to 4"
+        << "volume must be 0 to 4, not '5'"
         << "";
+    QTest::newRow("volume -1 is no option")
+        << port + QStringList{"volume", "-1"} << none << good << 2 << ""
+        << "volume must be 0 to 4, not '-1'"
+        << "";
+    QTest::newRow("a port name's blanks are dropped")
+        << QStringList{"-p", " {port} ", "detect"} << none << good << 0 << "model NM450"
+        << ""
+        << "AAFAA";
+    // Opened twice, one of them would find the device busy.
+    QTest::newRow("one device under two names")
+        << QStringList{"-p", "{port}", "-p", "{dir}/COM60", "detect"} << none << good << 2 << ""
+        << "{port} and {dir}/COM60 are the same device; give each port once"
+        << "";
+    QTest::newRow("read into the port's own device")
+        << port + QStringList{"read", "{dir}/COM60"} << none << good << 2 << ""
+        << "{dir}/COM60 is the port's device; nothing was written"
+        << "";
+    // Only a module's own name lets more than the identify go out.
+    for (const QStringList &command :
+         {QStringList{"read"}, QStringList{"verify", "{file}"}, QStringList{"write", "{file}"},
+          QStringList{"default"}, QStringList{"volume", "2"}})
+        QTest::newRow(qPrintable("line noise is no module: " + command.first()))
+            << QStringList{"--no-backup"}.mid(command.first() == "write" ? 0 : 1) + port + command
+            << changed << Faults{.reply = ReplyFault::Garbage} << 4 << ""
+            << ": no module: something answered, but not as a module"
+            << "AAFAA";
+    QTest::newRow("a device that answers HELLO is no module")
+        << QStringList{"{hello}", "--no-backup", "-p", "{port}", "write", "{file}"} << changed
+        << good << 4 << ""
+        << ": no module: something answered, but not as a module (model '', version 'LO'); "
+           "nothing was sent\n"
+        << "AAFAA";
     QTest::newRow("volume 0") << port + QStringList{"volume", "0"} << none << good << 0 << ""
                               << ""
                               << "AAFAA AAFA4";
@@ -180,9 +215,34 @@ void TestCli::command_data()
         << "transmit tone code 'abc' is not a known tone"
         << "AAFAA AAFA1";
     QTest::newRow("write, backup first, read back")
-        << port + QStringList{"write", "{file}"} << changed << good << 0
-        << "backup {dir}/state/nmct/backups/*"
+        << port + QStringList{"write", "{file}"} << changed << good << 0 << "written and verified"
         << ""
+        << "AAFAA AAFA1 AAFA3 AAFA1";
+    // The module took the settings: nothing may read as if nothing happened.
+    QTest::newRow("write, acknowledged but not read back")
+        << port + QStringList{"write", "{file}"} << changed << Faults{.answerLimit = 3} << 6
+        << "written and acknowledged, not read back"
+        << ": reading the settings back failed: the module did not answer; written and "
+           "acknowledged, not read back: check them with: nmct-cli -p {port} verify {file}\n"
+        << "AAFAA AAFA1 AAFA3 AAFA1";
+    QTest::newRow("write --json, acknowledged but not read back")
+        << QStringList{"--json", "-p", "{port}", "write", "{file}"} << changed
+        << Faults{.answerLimit = 3} << 6
+        << "json:status=6 ; ports/0/outcome=failed ; ports/0/change=acknowledged"
+        << ": reading the settings back failed"
+        << "AAFAA AAFA1 AAFA3 AAFA1";
+    // A reply cut short is no setting of the module's, and skipping the backup is no way round.
+    QTest::newRow("write, backup's read cut short: nothing sent")
+        << port + QStringList{"write", "{file}"} << changed
+        << Faults{.reply = ReplyFault::Short, .shortLength = 250} << 6 << "nothing was sent"
+        << ": reading the settings for the backup failed: the module's reply was cut short: 252 "
+           "of 301 bytes; nothing was sent\n"
+        << "AAFAA AAFA1";
+    QTest::newRow("write, standard output full: the change is told all the same")
+        << QStringList{"{stdout full}", "-p", "{port}", "write", "{file}"} << changed << good << 7
+        << ""
+        << "nmct-cli: {port}: ok, model NM450, version V2.13, written and verified, backup "
+           "{dir}/state/nmct/backups/"
         << "AAFAA AAFA1 AAFA3 AAFA1";
     QTest::newRow("write --no-verify")
         << port + QStringList{"write", "--no-verify", "{file}"} << changed << good << 0 << ""
@@ -201,9 +261,15 @@ void TestCli::command_data()
     QTest::newRow("write --no-backup, refused")
         << QStringList{"--no-backup", "-p", "{port}", "write", "{file}"} << changed
         << Faults{.okText = "NO"} << 6 << ""
-        << ": writing failed: the module's reply was not OK; its state is unknown (check it "
-           "with 'nmct-cli verify FILE'"
+        << ": writing failed: the module's reply was not OK; sent, not acknowledged: the "
+           "module's settings are unknown, check them with: nmct-cli -p {port} verify {file}\n"
         << "AAFAA AAFA3";
+    QTest::newRow("default, not acknowledged")
+        << QStringList{"--backup-dir", "{dir}/b", "-p", "{port}", "default"} << none
+        << Faults{.answerLimit = 2} << 6 << "sent, not acknowledged"
+        << ": restoring the defaults failed: the module did not answer; sent, not acknowledged: "
+           "the module's settings are unknown, check them with: nmct-cli -p {port} read\n"
+        << "AAFAA AAFA1 AAFA2";
     QTest::newRow("write, endless input")
         << QStringList{"{endless}", "--port", "{port}", "write", "-"} << none << good << 3 << ""
         << "standard input: too large (more than 1048576 bytes"
@@ -253,6 +319,14 @@ void TestCli::command_data()
         << good << 4 << "{port2}: ok, model NM450, version *"
         << "nmct-cli: no module: /nonexistent/tty could not be opened"
         << "AAFAA";
+    QTest::newRow("several ports, one stops answering after the write")
+        << QStringList{"-p", "{port}", "-p", "{port2}", "write", "{file}"} << changed
+        << Faults{.answerLimit = 3} << 6
+        << "{port}: failed, model NM450, version V2.13, written and acknowledged, not read back, "
+           "backup *"
+        << ": reading the settings back failed: the module did not answer; written and "
+           "acknowledged, not read back"
+        << "AAFAA AAFA1 AAFA3 AAFA1";
     QTest::newRow("several ports, read into a folder")
         << QStringList{"-p", "{port}", "-p", "{port2}", "read", "{dir}/fleet"} << none << good << 0
         << "{port2}: ok, model NM450, version V2.13, saved to {dir}/fleet/dev-pts-*"
@@ -285,8 +359,13 @@ void TestCli::command_data()
         << "AAFAA";
     QTest::newRow("volume, module stops answering")
         << port + QStringList{"volume", "3"} << none << Faults{.answerLimit = 1} << 6 << ""
-        << ": setting the volume failed: the module did not answer"
+        << ": setting the volume failed: the module did not answer; sent, not acknowledged: the "
+           "volume is unknown, set it again with: nmct-cli -p {port} volume 3\n"
         << "AAFAA AAFA4";
+    QTest::newRow("export-csv onto its own input, by a link")
+        << QStringList{"export-csv", "{file}", "{dir}/alias"} << changed << good << 2 << "format 1"
+        << "{dir}/alias is the parameter file the table is made from; nothing was written"
+        << "";
     QTest::newRow("export-csv to /dev/stdout") << QStringList{"export-csv", "{file}", "/dev/stdout"}
                                                << changed << good << 0 << "3,460.0000,460.5000\r"
                                                << ""
@@ -311,7 +390,11 @@ void TestCli::command()
     QFETCH(QString, error);
     QFETCH(QString, wire);
 
-    ModuleSimulator module({.pacing = false});
+    const QString surroundings = arguments.first().startsWith('{') ? arguments.takeFirst() : "";
+    nmct::modsim::Options options{.pacing = false};
+    if (surroundings == "{hello}")
+        options.identity = "HELLO";
+    ModuleSimulator module(options);
     module.SetFaults(faults);
     ModuleSimulator second({.pacing = false});
     QTemporaryDir folder;
@@ -320,6 +403,8 @@ void TestCli::command()
         QFile written(path);
         QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
     }
+    QVERIFY(QFile::link(path, folder.filePath("alias")));
+    QVERIFY(QFile::link(QString::fromStdString(module.SlavePath()), folder.filePath("COM60")));
     const auto place = [&](QString text) {
         return text.replace("{port2}", QString::fromStdString(second.SlavePath()))
             .replace("{port}", QString::fromStdString(module.SlavePath()))
@@ -328,7 +413,6 @@ void TestCli::command()
     };
     for (QString &argument : arguments)
         argument = place(argument);
-    const QString surroundings = arguments.first().startsWith('{') ? arguments.takeFirst() : "";
 
     QProcess cli;
     QProcess endless;
@@ -339,6 +423,8 @@ void TestCli::command()
     cli.setChildProcessModifier([surroundings] {
         if (surroundings == "{closed}")
             ::close(STDOUT_FILENO);
+        if (surroundings == "{stdout full}")
+            ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
         if (surroundings == "{full}") {
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit none{0, 0};

@@ -96,6 +96,8 @@ private slots:
 
     void identifySplit_data();
     void identifySplit();
+    void readReplyShape_data();
+    void readReplyShape();
     void okReply_data();
     void okReply();
 
@@ -305,15 +307,23 @@ void TestProtocol::identifySplit_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QByteArray>("model");
     QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<bool>("module"); // a module's identity, enough to send it changes
     QTest::newRow("model and version")
-        << QByteArray("RM450_UHFV2.13") << QByteArray("RM450") << QByteArray("V2.13");
-    QTest::newRow("no underscore") << QByteArray("ABCDEFG") << QByteArray() << QByteArray("DEFG");
-    QTest::newRow("no underscore, short") << QByteArray("ABC") << QByteArray() << QByteArray();
-    QTest::newRow("underscore last") << QByteArray("RM450_") << QByteArray("RM450") << QByteArray();
-    QTest::newRow("underscore first") << QByteArray("_abcV1") << QByteArray() << QByteArray("V1");
+        << QByteArray("RM450_UHFV2.13") << QByteArray("RM450") << QByteArray("V2.13") << true;
+    QTest::newRow("no underscore")
+        << QByteArray("ABCDEFG") << QByteArray() << QByteArray("DEFG") << false;
+    QTest::newRow("no underscore, short")
+        << QByteArray("ABC") << QByteArray() << QByteArray() << false;
+    QTest::newRow("underscore last")
+        << QByteArray("RM450_") << QByteArray("RM450") << QByteArray() << false;
+    QTest::newRow("underscore first")
+        << QByteArray("_abcV1") << QByteArray() << QByteArray("V1") << false;
     QTest::newRow("only the first counts")
-        << QByteArray("A_b_cdV_2") << QByteArray("A") << QByteArray("dV_2");
-    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray();
+        << QByteArray("A_b_cdV_2") << QByteArray("A") << QByteArray("dV_2") << true;
+    QTest::newRow("line noise in the version")
+        << QByteArray("RM450_UHF\xb2\x13") << QByteArray("RM450") << QByteArray("\xb2\x13")
+        << false;
+    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray() << false;
 }
 
 void TestProtocol::identifySplit()
@@ -321,9 +331,40 @@ void TestProtocol::identifySplit()
     QFETCH(QByteArray, reply);
     QFETCH(QByteArray, model);
     QFETCH(QByteArray, version);
+    QFETCH(bool, module);
     const IdentifyReply parts = SplitIdentifyReply(reply.toStdString());
     QCOMPARE(QByteArray::fromStdString(parts.model), model);
     QCOMPARE(QByteArray::fromStdString(parts.version), version);
+    QCOMPARE(IsModuleIdentity(parts), module);
+}
+
+void TestProtocol::readReplyShape_data()
+{
+    QTest::addColumn<int>("received"); // bytes, end bytes included
+    QTest::addColumn<int>("odd");      // where a byte no record has stands (0: none)
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("a record") << 301 << 0 << QString();
+    QTest::newRow("cut short") << 252 << 0
+                               << QString("the module's reply was cut short: 252 of 301 bytes");
+    QTest::newRow("too long") << 340 << 0
+                              << QString("the module's reply was too long: 340 bytes where 301 "
+                                         "were expected");
+    QTest::newRow("line noise") << 301 << 18
+                                << QString("the module's reply holds a byte no record has: 0xA3 "
+                                           "at byte 18 of 301");
+}
+
+void TestProtocol::readReplyShape()
+{
+    QFETCH(int, received);
+    QFETCH(int, odd);
+    QFETCH(QString, fault);
+    ParamRecord record;
+    MakeDefaultParams(record); // zero bytes between its fields, as a record may have
+    if (odd > 0)
+        record.bytes[static_cast<std::size_t>(odd - 1)] = '\xa3';
+    QCOMPARE(QString::fromStdString(ReadReplyFault(record, static_cast<std::size_t>(received))),
+             fault);
 }
 
 void TestProtocol::okReply_data()
@@ -433,6 +474,9 @@ void TestProtocol::paramFile_data()
         << QString("line 15: transmit frequency '45O.5' is not a frequency");
     QTest::newRow("table, channel missing") << true << Edited(csv, "7;\"455.5250\";455.525\r\n", "")
                                             << none << QString("channel 7 is missing");
+    QTest::newRow("table, channel twice")
+        << true << Edited(csv, "\n2;", "\n1;") << none
+        << QString("line 17: channel 1 is given again (first on line 16)");
     QTest::newRow("table, short row")
         << true << Edited(csv, "\n2;\"455.5250\";", "\n2;") << none
         << QString("line 16: a row needs the channel, the transmit and the receive frequency");

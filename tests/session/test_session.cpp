@@ -298,6 +298,12 @@ void TestSession::openFailureAdvice_data()
         << "Permission denied" << false
         << "COM3 (/dev/ttyUSB0) could not be opened: Permission denied.\nYou may not use the "
            "device. Join the group dialout (sudo usermod -aG dialout \"$USER\") and log in again.";
+    QTest::newRow("busy, the device's name quoted for the shell")
+        << int(port::OpenFailureKind::Busy) << "/dev/serial/by-id/usb-Example UART"
+        << "Resource temporarily unavailable" << false
+        << "COM3 (/dev/serial/by-id/usb-Example UART) could not be opened: Resource temporarily "
+           "unavailable.\nAnother program holds the device: close it (fuser -v "
+           "'/dev/serial/by-id/usb-Example UART' names it) and try again.";
     QTest::newRow("no such device, an adapter plugged in")
         << int(port::OpenFailureKind::NoSuchDevice) << "/dev/ttyS2"
         << "No such file or directory" << true
