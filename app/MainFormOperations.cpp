@@ -12,6 +12,7 @@
 #include "app/FormColors.h"
 #include "widgets/FormControls.h"
 
+#include "session/Latin1.h"
 #include "session/ModuleSession.h"
 #include "session/PortAdvice.h"
 #include "widgets/CircleShape.h"
@@ -60,16 +61,6 @@ private:
     QPushButton *button;
     bool hadFocus;
 };
-
-QString Text(const std::string &bytes)
-{
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string Bytes(const QString &text)
-{
-    return text.toLatin1().toStdString();
-}
 
 } // namespace
 
@@ -181,8 +172,8 @@ void TfrmMain::ShowIdentity(const IdentifyResult &found)
         SetNotFound();
         return;
     }
-    EdtModel->setText(Text(found.identity.model));
-    EdtVer->setText(Text(found.identity.version));
+    EdtModel->setText(Latin1Text(found.identity.model));
+    EdtVer->setText(Latin1Text(found.identity.version));
     EnableEditing(true);
     ShowStatus(QStringLiteral("Device Found!"));
 }
@@ -297,7 +288,7 @@ void TfrmMain::VolSetClick()
     if (session->Busy())
         return;
     ButtonDisabledDuring whileSetting(VolSet);
-    if (session->SetVolume(Bytes(CbxVol->currentText())) == StepResult::Ok)
+    if (session->SetVolume(Latin1Bytes(CbxVol->currentText())) == StepResult::Ok)
         ShowInfo(VolumeSucceeded);
     else
         ShowFailed();

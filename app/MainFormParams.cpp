@@ -1,6 +1,8 @@
 // Showing a parameter record on the controls and assembling the set command from them.
 
 #include "app/UMainForm.h"
+
+#include "session/Latin1.h"
 #include "widgets/FormControls.h"
 
 #include "protocol/Commands.h"
@@ -103,6 +105,6 @@ SetCommandValues TfrmMain::ShownSetValues(const char *refusal) const
     }
     values.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2}, refusal);
     values.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4}, refusal);
-    values.squelch = CbxSQ->currentText().toLatin1().toStdString();
+    values.squelch = Latin1Bytes(CbxSQ->currentText());
     return values;
 }

@@ -1,6 +1,7 @@
 #include "cli/CliArguments.h"
 
 #include "protocol/TextFile.h"
+#include "session/Latin1.h"
 
 #include <QCommandLineParser>
 
@@ -44,17 +45,6 @@ const CommandForm *FormOf(const std::string &command)
 {
     const auto form = Commands().find(command);
     return form == Commands().end() ? nullptr : &form->second;
-}
-
-// Every byte one character and back, so no argument is changed on its way through the parser.
-QString Lossless(const std::string &bytes)
-{
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string Bytes(const QString &text)
-{
-    return text.toLatin1().toStdString();
 }
 
 [[noreturn]] void Refuse(const std::string &message)
@@ -112,7 +102,7 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
 
     QStringList list{"nmct-cli"};
     for (const std::string &argument : arguments)
-        list << Lossless(argument);
+        list << Latin1Text(argument);
     if (!parser.parse(list)) {
         // No option is a number: "-1" is a level below the volume's range, not an option.
         const bool volume =
@@ -121,9 +111,9 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
             bool number = false;
             name.toLongLong(&number);
             if (volume && number)
-                RefuseVolume("-" + Bytes(name));
+                RefuseVolume("-" + Latin1Bytes(name));
         }
-        std::string error = Bytes(parser.errorText());
+        std::string error = Latin1Bytes(parser.errorText());
         if (!error.empty() && error.back() == '.')
             error.pop_back();
         Refuse(error + " (see --help)");
@@ -139,7 +129,7 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     parsed.trace = parser.isSet(trace);
     parsed.backup = !parser.isSet(noBackup);
     for (const QString &value : parser.values(port)) {
-        const std::string name = Trimmed(Bytes(value));
+        const std::string name = Trimmed(Latin1Bytes(value));
         if (name.empty())
             Refuse("--port needs a port name, e.g. --port COM3");
         if (std::find(parsed.ports.begin(), parsed.ports.end(), name) != parsed.ports.end())
@@ -149,7 +139,7 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     if (parsed.ports.empty() && environmentPort && !Trimmed(environmentPort).empty())
         parsed.ports.push_back(Trimmed(environmentPort));
     if (parser.isSet(backupDir)) {
-        parsed.backupDir = Bytes(parser.value(backupDir));
+        parsed.backupDir = Latin1Bytes(parser.value(backupDir));
         if (parsed.backupDir.empty())
             Refuse("--backup-dir needs a folder");
     }
@@ -157,9 +147,9 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         Refuse("no command given (see --help)");
-    parsed.command = Bytes(positional.first());
+    parsed.command = Latin1Bytes(positional.first());
     for (qsizetype i = 1; i < positional.size(); ++i)
-        parsed.operands.push_back(Bytes(positional[i]));
+        parsed.operands.push_back(Latin1Bytes(positional[i]));
 
     const CommandForm *form = FormOf(parsed.command);
     if (!form)
