@@ -137,7 +137,7 @@ ModuleSettings TfrmMain::ShownSettings() const
 
 void TfrmMain::SaveParamsClick()
 {
-    if (session->Connection().OperationRunning()) // a modal dialog would wait inside the exchange
+    if (session->OperationRunning()) // a modal dialog would wait inside the exchange
         return;
     const ModuleSettings settings = ShownSettings();
     const QString fileName = WithParamFileSuffix(AskFileName(FileChoice::Save));
@@ -152,7 +152,7 @@ void TfrmMain::SaveParamsClick()
 
 void TfrmMain::LoadParamsClick()
 {
-    if (session->Connection().OperationRunning())
+    if (session->OperationRunning())
         return;
     const QString fileName = AskFileName(FileChoice::Load);
     if (!fileName.isEmpty())
@@ -201,7 +201,7 @@ void TfrmMain::dragEnterEvent(QDragEnterEvent *event)
 void TfrmMain::dropEvent(QDropEvent *event)
 {
     const QString fileName = DraggedFile(event->mimeData());
-    if (fileName.isEmpty() || session->Connection().OperationRunning())
+    if (fileName.isEmpty() || session->OperationRunning())
         return;
     event->acceptProposedAction();
     RunGuarded([&] { LoadParamsFrom(fileName); });

@@ -200,7 +200,7 @@ void TfrmMain::BuildWindow()
     BuildPortPanel();
     BuildFrequencyPanels();
     BuildTonePanel();
-    BuildButtonsAndTimer();
+    BuildButtons();
     BuildStatusBar();
     SetTabOrder();
 }
@@ -352,17 +352,13 @@ void TfrmMain::BuildTonePanel()
     VolSet = MakeButton(p3, "VolSet", {8, 200, 75, 25}, QStringLiteral("Set Vol "));
 }
 
-void TfrmMain::BuildButtonsAndTimer()
+void TfrmMain::BuildButtons()
 {
     btnSet = MakeButton(this, "btnSet", {840, 408, 89, 33}, QStringLiteral("SET"));
     btnRead = MakeButton(this, "btnRead", {840, 458, 89, 33}, QStringLiteral("READ"));
     btnDefault = MakeButton(this, "btnDefault", {840, 509, 89, 33}, QStringLiteral("DEFAULT"));
     btnHelp = MakeButton(this, "btnHelp", {472, 616, 89, 33}, QStringLiteral("HELP"));
     btnHelp->hide(); // below the client area and never shown
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(2000);
 }
 
 void TfrmMain::BuildStatusBar()
@@ -406,7 +402,6 @@ void TfrmMain::ConnectHandlers()
     ConnectGuarded(btnSet, &QPushButton::clicked, this, &TfrmMain::btnSetClick);
     ConnectGuarded(btnDefault, &QPushButton::clicked, this, &TfrmMain::btnDefaultClick);
     ConnectGuarded(VolSet, &QPushButton::clicked, this, &TfrmMain::VolSetClick);
-    ConnectGuarded(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
 
     ConnectGuarded(Label14, &ClickLabel::clicked, this, &TfrmMain::Label14Click);
     ConnectGuarded(Label23, &ClickLabel::clicked, this, &TfrmMain::Label23Click);

@@ -1,11 +1,10 @@
-// The operations that talk to the module: OPEN/CLOSE with the presence watch, and READ, SET,
-// DEFAULT and "Set Vol ". Each is a step of the module session plus what the window shows.
+// The operations that talk to the module: OPEN/CLOSE, and READ, SET, DEFAULT and "Set Vol ".
+// Each is a step of the module session plus what the window shows; the session runs the
+// connection's life (the presence watch, a CLOSE or window close during an operation) and says
+// when the connection's look changes.
 //
 // Every exchange keeps processing Qt events while it waits, so clicks and timer ticks arrive in
-// the middle of an operation. The parameter operations and the timer therefore look at the
-// session's Busy flag first. A CLOSE or a window close that arrives during
-// an operation waits for it to end: carried out at once, the operation's outcome would show
-// over the idle window.
+// the middle of an operation: the parameter operations look at the session's Busy flag first.
 
 #include "app/UMainForm.h"
 
@@ -64,36 +63,6 @@ private:
 
 } // namespace
 
-class TfrmMain::OperationScope
-{
-public:
-    explicit OperationScope(TfrmMain &window) : window(window)
-    {
-        window.session->Connection().OperationBegins();
-    }
-    ~OperationScope()
-    {
-        // From the event loop: the operation's callers unwind first.
-        switch (window.session->Connection().OperationEnds()) {
-        case ConnectionState::AfterOperation::Nothing:
-            break;
-        case ConnectionState::AfterOperation::Quit:
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-            break;
-        case ConnectionState::AfterOperation::CarryOutClose:
-            QTimer::singleShot(0, &window, [target = &window] {
-                RunGuarded([target] { target->CarryOutPendingClose(); });
-            });
-            break;
-        }
-    }
-    OperationScope(const OperationScope &) = delete;
-    OperationScope &operator=(const OperationScope &) = delete;
-
-private:
-    TfrmMain &window;
-};
-
 const QString TfrmMain::SetSucceeded = QStringLiteral("Successfully set!");
 const QString TfrmMain::DefaultSucceeded = QStringLiteral("Default parameters successfully!");
 const QString TfrmMain::VolumeSucceeded = QStringLiteral("Volume successfully set!");
@@ -101,52 +70,40 @@ const QString TfrmMain::OperationFailed = QStringLiteral("Operation failed!");
 
 // ---- Port connection and device presence -------------------------------------------------
 
+void TfrmMain::ConnectSession()
+{
+    connect(session.get(), &ModuleSession::ViewChanged, this, &TfrmMain::ShowConnection);
+    // A CLOSE clicked during an operation, as if clicked again once it has ended.
+    ConnectGuarded(session.get(), &ModuleSession::CloseDue, this, &TfrmMain::btnOpenClick);
+    connect(session.get(), &ModuleSession::QuitDue, qApp, &QCoreApplication::quit);
+}
+
 void TfrmMain::btnOpenClick()
 {
-    const OperationScope operation(*this);
+    const ModuleSession::Operation operation(*session);
     ButtonDisabledDuring whileOpening(btnOpen);
-    ConnectionState &connection = session->Connection();
-    if (connection.PortOpened()) {
-        const ConnectionState::Close close = connection.CloseClicked(session->Busy());
-        if (close == ConnectionState::Close::Later)
-            return;
-        DisconnectPort();
-        EnableEditing(false);
-        if (close == ConnectionState::Close::NowAndLose) {
-            Timer1->stop(); // OPEN starts it afresh
-            // The port is closed by now: this waits out the link's full time and ends in
-            // "Device Not Found!".
-            DetectDevice();
-            LoadDefaults();
-        }
-        return;
-    }
-
-    if (session->PortIsOpen())
-        DisconnectPort();
-    Panel6->setToolTip(QString());
+    if (!session->PortIsOpen())
+        Panel6->setToolTip(QString());
     const std::string portName = "COM" + std::to_string(cbxComm->currentIndex() + 1);
-    const OpenResult open = session->Open(portName, [this] {
+    switch (session->OpenOrCloseClicked(portName)) {
+    case ModuleSession::Click::OpenFailed:
+        ShowOpenFailure(session->OpenFailure());
+        break;
+    case ModuleSession::Click::NotFound:
         recordShown = false; // a new connection: what is shown came from elsewhere
-        ShowPortOpen(true);
-    });
-    if (open.result == StepResult::Busy)
-        return;
-    if (open.result == StepResult::NoPort) {
-        SetNotFound();
-        ShowOpenFailure(open.failure);
-        return;
-    }
-    ShowIdentity(open);
-    if (connection.Closing())
-        return;
-    if (connection.DeviceFound()) {
-        // Watched before the READ, so a READ that fails leaves the module watched all the same;
-        // ticks during the READ find the link busy and return.
-        Timer1->start();
+        break;
+    case ModuleSession::Click::Found:
+        recordShown = false;
         btnReadClick();
-    } else {
-        SetNotFound();
+        break;
+    case ModuleSession::Click::ClosedAfterFound:
+        LoadDefaults();
+        break;
+    case ModuleSession::Click::Busy:
+    case ModuleSession::Click::CloseLater:
+    case ModuleSession::Click::Closed:
+    case ModuleSession::Click::WindowClosed:
+        break;
     }
 }
 
@@ -159,53 +116,24 @@ void TfrmMain::ShowOpenFailure(const port::OpenFailure &failure)
     std::fprintf(stderr, "%s\n", advice.toLocal8Bit().constData());
 }
 
-bool TfrmMain::DetectDevice()
+void TfrmMain::ShowConnection()
 {
-    const IdentifyResult found = session->Identify();
-    ShowIdentity(found);
-    return found.lost;
-}
-
-void TfrmMain::ShowIdentity(const IdentifyResult &found)
-{
-    if (found.result != StepResult::Ok) {
-        SetNotFound();
-        return;
-    }
-    EdtModel->setText(Latin1Text(found.identity.model));
-    EdtVer->setText(Latin1Text(found.identity.version));
-    EnableEditing(true);
-    ShowStatus(QStringLiteral("Device Found!"));
-}
-
-void TfrmMain::ShowPortOpen(bool open)
-{
-    cbxComm->setEnabled(!open);
-    shpLight->SetBrushColor(open ? FormColor::Green : FormColor::Grey);
-    btnOpen->setText(open ? QStringLiteral("CLOSE") : QStringLiteral("OPEN"));
-}
-
-void TfrmMain::DisconnectPort()
-{
-    if (session->Busy())
-        return;
-    session->Close();
-    ShowPortOpen(false);
-}
-
-void TfrmMain::CarryOutPendingClose()
-{
-    // The watch may have closed the port meanwhile.
-    if (session->Connection().TakePendingClose())
-        btnOpenClick();
+    const ConnectionView view = session->View();
+    cbxComm->setEnabled(!view.portOpen);
+    shpLight->SetBrushColor(view.portOpen ? FormColor::Green : FormColor::Grey);
+    btnOpen->setText(view.portOpen ? QStringLiteral("CLOSE") : QStringLiteral("OPEN"));
+    EdtModel->setText(Latin1Text(view.identity.model));
+    EdtVer->setText(Latin1Text(view.identity.version));
+    EnableEditing(view.editing);
+    ShowStatus(view.deviceFound ? QStringLiteral("Device Found!")
+                                : QStringLiteral("Device Not Found!"));
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
     // The operation ends within its reply wait and shows nothing more; a message it shows now
     // goes with the window. The program ends once the operation has unwound.
-    if (session->Connection().WindowClosed()) {
-        Timer1->stop();
+    if (session->WindowClosed()) {
         for (QDialog *dialog : findChildren<QDialog *>())
             if (dialog->isVisible())
                 dialog->reject();
@@ -216,82 +144,68 @@ void TfrmMain::closeEvent(QCloseEvent *event)
 bool TfrmMain::TakeOverCloseRequest()
 {
     // Outside an operation Qt's own handling is right: no message of an operation is up.
-    if (!session->Connection().OperationRunning())
+    if (!session->OperationRunning())
         return false;
     close();
     return true;
 }
 
-void TfrmMain::Timer1Timer()
+// ---- Parameter operations ----------------------------------------------------------------
+
+void TfrmMain::RunParameterOperation(QPushButton *button, const std::function<void()> &body)
 {
-    const OperationScope operation(*this);
-    if (!ConnectionState::TickIdentifies(session->PortIsOpen(), session->Busy()))
+    const ModuleSession::Operation operation(*session);
+    if (session->Busy())
         return;
-    // The timer goes on running; its later ticks end above while the port is closed.
-    if (DetectDevice())
-        DisconnectPort();
+    ButtonDisabledDuring whileRunning(button);
+    body();
 }
 
-// ---- Parameter operations ----------------------------------------------------------------
+bool TfrmMain::ShowOutcome(StepResult result, const QString &succeeded)
+{
+    ShowInfo(result == StepResult::Ok ? succeeded : OperationFailed);
+    return result == StepResult::Ok;
+}
 
 void TfrmMain::btnReadClick()
 {
-    const OperationScope operation(*this);
-    if (session->Busy())
-        return;
-    ButtonDisabledDuring whileReading(btnRead);
-    const ReadResult read = session->Read();
-    if (read.result != StepResult::Ok) {
-        ShowFailed();
-        return;
-    }
-    // A short reply leaves zero bytes behind it, so it fails at the tone code conversion
-    // instead of showing stale values.
-    ShowParams(read.record);
+    RunParameterOperation(btnRead, [this] {
+        const ReadResult read = session->Read();
+        if (read.result != StepResult::Ok) {
+            ShowFailed();
+            return;
+        }
+        // A short reply leaves zero bytes behind it, so it fails at the tone code conversion
+        // instead of showing stale values.
+        ShowParams(read.record);
+    });
 }
 
 void TfrmMain::btnSetClick()
 {
-    const OperationScope operation(*this);
-    if (session->Busy())
-        return;
-    ButtonDisabledDuring whileSetting(btnSet);
-    // The start-up values, or a record shown only in part, are no module's settings.
-    if (!recordShown)
-        throw std::runtime_error("Nothing has been read from the module yet: press READ, or load a "
-                                 "parameter file, before SET; nothing was sent");
-    if (session->Set(ShownSetValues()) == StepResult::Ok)
-        ShowInfo(SetSucceeded);
-    else
-        ShowFailed();
+    RunParameterOperation(btnSet, [this] {
+        // The start-up values, or a record shown only in part, are no module's settings.
+        if (!recordShown)
+            throw std::runtime_error("Nothing has been read from the module yet: press READ, or "
+                                     "load a parameter file, before SET; nothing was sent");
+        ShowOutcome(session->Set(ShownSetValues()), SetSucceeded);
+    });
 }
 
 void TfrmMain::btnDefaultClick()
 {
-    const OperationScope operation(*this);
-    if (session->Busy())
-        return;
-    ButtonDisabledDuring whileRestoring(btnDefault);
-    if (session->RestoreDefaults() != StepResult::Ok) {
-        ShowFailed();
-        return;
-    }
-    ShowInfo(DefaultSucceeded);
-    // Read the factory values back once the user has closed the message.
-    if (!session->Connection().Closing())
-        btnReadClick();
+    RunParameterOperation(btnDefault, [this] {
+        // Read the factory values back once the user has closed the message.
+        if (ShowOutcome(session->RestoreDefaults(), DefaultSucceeded) && !session->Closing())
+            btnReadClick();
+    });
 }
 
 void TfrmMain::VolSetClick()
 {
-    const OperationScope operation(*this);
-    if (session->Busy())
-        return;
-    ButtonDisabledDuring whileSetting(VolSet);
-    if (session->SetVolume(Latin1Bytes(CbxVol->currentText())) == StepResult::Ok)
-        ShowInfo(VolumeSucceeded);
-    else
-        ShowFailed();
+    RunParameterOperation(VolSet, [this] {
+        ShowOutcome(session->SetVolume(Latin1Bytes(CbxVol->currentText())), VolumeSucceeded);
+    });
 }
 
 void TfrmMain::ShowFailed()

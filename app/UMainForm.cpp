@@ -42,8 +42,9 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::FormCreate()
 {
-    session = std::make_unique<ModuleSession>();
+    session = std::make_unique<ModuleSession>(this);
     session->SetOnHandlerError([](const std::exception &error) { ShowErrorBox(error.what()); });
+    ConnectSession();
     LoadDefaults();
     EnableEditing(false);
 }
@@ -55,14 +56,8 @@ void TfrmMain::FormDestroy()
 
 TfrmMain::Status TfrmMain::State() const
 {
-    const ConnectionState &connection = session->Connection();
-    return {connection.DeviceFound(), connection.PortOpened(), session->Busy(),
-            session->PortIsOpen()};
-}
-
-TKVComm &TfrmMain::SerialLink()
-{
-    return session->Link();
+    const ConnectionView view = session->View();
+    return {view.deviceFound, view.portOpen, session->Busy(), session->PortIsOpen()};
 }
 
 void TfrmMain::EnableGroup(QWidget *control, bool state)
@@ -79,12 +74,6 @@ void TfrmMain::EnableEditing(bool state)
         EnableGroup(group, state);
 }
 
-void TfrmMain::SetNotFound()
-{
-    EnableEditing(false);
-    ShowStatus(QStringLiteral("Device Not Found!"));
-}
-
 void TfrmMain::ShowStatus(const QString &text)
 {
     lblStatus->setText(text);
@@ -93,7 +82,7 @@ void TfrmMain::ShowStatus(const QString &text)
 
 void TfrmMain::ShowInfo(const QString &text)
 {
-    if (session->Connection().Closing()) // the window is gone; its operation is ending
+    if (session->Closing()) // the window is gone; its operation is ending
         return;
     ShowMessageDialog(this, text);
 }

@@ -8,10 +8,10 @@
 // Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
 // the constructor (MainFormLayout.cpp) and go with the window. It owns the module session for
 // its whole life: created first in FormCreate, freed in FormDestroy, which stops an open port
-// and its threads. The session owns the serial link `Link` (session->Link()) and keeps the
-// connection's state (ConnectionState: device found, port opened, the watch, a CLOSE waiting
-// for an operation); the window forwards its clicks and timer ticks to it and shows the state.
-// Beside its controls it keeps one flag of its own, recordShown (what SET may send).
+// and its threads. The session owns the link to the module and the connection's life (the
+// presence watch `Timer1`, a CLOSE or window close that waits for an operation); the window
+// forwards OPEN/CLOSE and marks its operations, and draws the connection as the session shows
+// it. Beside its controls it keeps one flag of its own, recordShown (what SET may send).
 //
 // Threads: everything here runs on the GUI thread. Every handler entered from Qt (clicks,
 // toggles, the timer) runs through RunGuarded, so an error escaping it shows the default error
@@ -54,14 +54,12 @@ class QLabel;
 class QShowEvent;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class ModuleSession;
-struct IdentifyResult;
 namespace port {
 struct OpenFailure;
 }
-class TKVComm;
 struct ModuleSettings;
+enum class StepResult;
 
 class TfrmMain : public QWidget
 {
@@ -84,8 +82,6 @@ public:
         bool portIsOpen;  // the link's port is open
     };
     Status State() const;
-    // The link the window owns, for tests that watch or feed its traffic.
-    TKVComm &SerialLink();
 
     // Sets the enabled state of control and of the controls directly inside it; controls
     // nested deeper keep their own.
@@ -132,22 +128,21 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    friend struct WindowSeam; // tests reach the session through it
+
     // ---- Window state -------------------------------------------------------------------
-    // Whether the device is found and the port opened (DeviceFound, PortOpened), the watch, and
-    // a CLOSE or window close that waits for an operation, live in the session's
-    // ConnectionState; the window shows them.
+    // Whether the device is found and the port open, the presence watch, and a CLOSE or window
+    // close that waits for an operation live in the session; the window shows them.
     // The controls show a whole record, read from the module since OPEN or loaded from a file
     // (edited since, perhaps); SET sends nothing else.
     bool recordShown = false;
 
-    // The one door to the module: it owns the link (reached as session->Link()) and keeps the
-    // connection's state.
+    // The one door to the module: it owns the link and the connection's life.
     std::unique_ptr<ModuleSession> session;
     // A close request that a modal message would swallow while an operation runs.
     std::unique_ptr<CloseRequests> closeRequests;
     bool TakeOverCloseRequest();
 
-    void SetNotFound();
     // Sets the status text; the status label is as wide as its text.
     void ShowStatus(const QString &text);
 
@@ -160,19 +155,12 @@ private:
     void ShowFailed(); // OperationFailed
 
     // ---- Port connection and device presence (MainFormOperations.cpp) ---------------------
-    // Identifies the module and updates model, version, status and the editing groups; true
-    // when a module that was found is gone.
-    bool DetectDevice();
-    void ShowIdentity(const IdentifyResult &found);
-    // The port selector, the light and OPEN/CLOSE, as the port is open or not.
-    void ShowPortOpen(bool open);
-    // The presence watch's timer stops when the connection no longer watches the module.
+    void ConnectSession();
+    // The port selector, the light, OPEN/CLOSE, model, version, the status and the editing
+    // groups, as the session shows the connection.
+    void ShowConnection();
     // Tells why OPEN could not open the port: the status line's tooltip and standard error.
     void ShowOpenFailure(const port::OpenFailure &failure);
-    // Closes the port and shows the idle look, unless an exchange is running.
-    void DisconnectPort();
-    // A CLOSE clicked while an exchange held the link, carried out once it has ended.
-    void CarryOutPendingClose();
 
     // ---- Controls, named as the window names them ---------------------------------------
     BevelPanel *p1 = nullptr;     // identification row
@@ -195,7 +183,6 @@ private:
     QPushButton *btnRead = nullptr;
     QPushButton *btnDefault = nullptr;
     QPushButton *btnHelp = nullptr; // hidden
-    QTimer *Timer1 = nullptr;       // the presence watch: identifies every 2 s while connected
 
     // In p1.
     QLabel *Label3 = nullptr; // "Model"
@@ -243,21 +230,23 @@ private:
     void Label23Click();
     void btnHelpClick();
 
-    // The operations that talk to the module (MainFormOperations.cpp).
+    // The operations that talk to the module (MainFormOperations.cpp). `Timer1` and its
+    // handler are the session's.
     void btnOpenClick();
     void btnReadClick();
     void btnSetClick();
     void btnDefaultClick();
     void VolSetClick();
-    void Timer1Timer();
+    // The frame of READ, SET, DEFAULT and "Set Vol ": nothing at all while an exchange runs,
+    // the button disabled and the operation marked for as long as `body` runs, its message
+    // included.
+    void RunParameterOperation(QPushButton *button, const std::function<void()> &body);
+    // The outcome's message; true for success.
+    bool ShowOutcome(StepResult result, const QString &succeeded);
 
     // Ctrl+S and Ctrl+O, also in the background's context menu (MainFormFiles.cpp).
     void SaveParamsClick();
     void LoadParamsClick();
-
-    // Marks an operation that talks to the module while it runs; when the outermost ends, a
-    // CLOSE or a window close that came meanwhile is carried out (MainFormOperations.cpp).
-    class OperationScope;
 
     // MainFormFiles.cpp
     QAction *actSave = nullptr; // Ctrl+S
@@ -284,7 +273,7 @@ private:
     void BuildPortPanel();
     void BuildFrequencyPanels();
     void BuildTonePanel();
-    void BuildButtonsAndTimer();
+    void BuildButtons();
     void BuildStatusBar();
     void SetTabOrder();
     void ConnectHandlers();

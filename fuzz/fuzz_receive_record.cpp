@@ -14,6 +14,7 @@
 #include "protocol/Commands.h"
 #include "protocol/ParamFile.h"
 #include "protocol/ParamRecord.h"
+#include "tests/support/Seams.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/FrequencyEdit.h"
 
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     TfrmMain &window = fuzz::Window();
     window.LoadDefaults();
     fuzz::ClearErrorBoxes();
-    TKVComm &link = window.SerialLink();
+    TKVComm &link = LinkOf(window);
 
     // The component hands over a copy of the chunk followed by one zero byte.
     const std::size_t length = std::min<std::size_t>(size, TKVComm::InputLen);

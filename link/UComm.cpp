@@ -70,6 +70,16 @@ bool TKVComm::StartPort()
     return PortIsOpen();
 }
 
+const port::OpenFailure &TKVComm::LastOpenFailure() const
+{
+    return comm->LastOpenFailure();
+}
+
+void TKVComm::SetOnHandlerError(std::function<void(const std::exception &)> handler)
+{
+    comm->SetOnHandlerError(std::move(handler));
+}
+
 void TKVComm::ClosePort()
 {
     if (PortIsOpen())

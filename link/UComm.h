@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "protocol/ParamRecord.h"
+#include "serial/SerialPorts.h"
 
 class TComm;
 
@@ -56,6 +57,10 @@ public:
     void CommReceiveData(TComm *sender, const char *buffer, std::uint16_t bufferLength);
 
     TComm &Comm() { return *comm; }
+    // Why the last OpenPort failed, in the system's terms.
+    const port::OpenFailure &LastOpenFailure() const;
+    // Runs when a handler of the component's events throws (on the GUI thread).
+    void SetOnHandlerError(std::function<void(const std::exception &)> handler);
 
     // Sees every command as it is handed to the port (sent true) and every chunk received,
     // fenced or not; for a trace of the line.

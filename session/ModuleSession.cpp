@@ -1,24 +1,31 @@
 #include "session/ModuleSession.h"
 
 #include <QThread>
+#include <QTimer>
 
 #include "link/UComm.h"
-#include "serial/Comm.h"
 
 namespace {
 
 // The window waits as long between opening the port and the first command.
 constexpr unsigned long SettleMs = 10;
+constexpr int WatchIntervalMs = 2000;
 
 } // namespace
 
-ModuleSession::ModuleSession() : link(std::make_unique<TKVComm>()) {}
+ModuleSession::ModuleSession(QObject *parent)
+    : QObject(parent), link(std::make_unique<TKVComm>()), Timer1(new QTimer(this))
+{
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(WatchIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, &ModuleSession::Timer1Timer);
+}
 
 ModuleSession::~ModuleSession() = default;
 
 void ModuleSession::SetOnHandlerError(std::function<void(const std::exception &)> handler)
 {
-    link->Comm().SetOnHandlerError(std::move(handler));
+    link->SetOnHandlerError(std::move(handler));
 }
 
 void ModuleSession::SetTrace(Trace hook)
@@ -26,12 +33,14 @@ void ModuleSession::SetTrace(Trace hook)
     link->SetTrace(std::move(hook));
 }
 
+// ---- Steps ---------------------------------------------------------------------------------
+
 bool ModuleSession::OpenPort(const std::string &portName)
 {
     return link->OpenPort(portName);
 }
 
-OpenResult ModuleSession::Open(const std::string &portName, const std::function<void()> &portOpen)
+OpenResult ModuleSession::Open(const std::string &portName)
 {
     OpenResult open;
     if (Busy()) {
@@ -39,24 +48,18 @@ OpenResult ModuleSession::Open(const std::string &portName, const std::function<
         return open;
     }
     if (!OpenPort(portName)) {
-        connection.OpenFailed();
         open.result = StepResult::NoPort;
-        open.failure = link->Comm().LastOpenFailure();
+        open.failure = link->LastOpenFailure();
         return open;
     }
-    connection.OpenSucceeded();
-    if (portOpen)
-        portOpen();
     QThread::msleep(SettleMs);
     static_cast<IdentifyResult &>(open) = AskIdentity();
-    connection.OpenIdentified(open.result == StepResult::Ok);
     return open;
 }
 
 void ModuleSession::Close()
 {
     link->ClosePort();
-    connection.PortClosed();
 }
 
 bool ModuleSession::PortIsOpen() const
@@ -71,9 +74,7 @@ bool ModuleSession::Busy() const
 
 IdentifyResult ModuleSession::Identify()
 {
-    IdentifyResult identify = AskIdentity();
-    identify.lost = connection.Identified(identify.result == StepResult::Ok);
-    return identify;
+    return AskIdentity();
 }
 
 IdentifyResult ModuleSession::AskIdentity()
@@ -87,6 +88,7 @@ IdentifyResult ModuleSession::AskIdentity()
     }
     return identify;
 }
+
 ReadResult ModuleSession::Read()
 {
     ReadResult read;
@@ -128,6 +130,121 @@ StepResult ModuleSession::ExchangeExpectingOk(const std::string &command)
     std::string reply;
     link->GetReplyText(reply);
     return IsOkReply(reply) ? StepResult::Ok : StepResult::Refused;
+}
+
+// ---- The connection's life -------------------------------------------------------------------
+
+ConnectionView ModuleSession::View() const
+{
+    return {PortIsOpen(), deviceFound, editing, identity};
+}
+
+ModuleSession::Click ModuleSession::OpenOrCloseClicked(const std::string &portName)
+{
+    const Operation operation(*this);
+    if (PortIsOpen()) {
+        // Closed at once, the operation's outcome would show over the idle window.
+        if (Busy()) {
+            closePending = true;
+            return Click::CloseLater;
+        }
+        const bool found = deviceFound;
+        editing = false;
+        DisconnectPort();
+        if (!found)
+            return Click::Closed;
+        Timer1->stop(); // OPEN starts it afresh
+        // The port is closed by now: this waits out the link's full time and ends in "not found".
+        DetectDevice();
+        return Click::ClosedAfterFound;
+    }
+
+    if (Busy())
+        return Click::Busy;
+    if (!OpenPort(portName)) {
+        openFailure = link->LastOpenFailure();
+        deviceFound = false;
+        editing = false;
+        emit ViewChanged();
+        return Click::OpenFailed;
+    }
+    emit ViewChanged(); // the open port shows at once: the identify may take half a second
+    QThread::msleep(SettleMs);
+    DetectDevice();
+    if (closing)
+        return Click::WindowClosed;
+    if (!deviceFound)
+        return Click::NotFound;
+    // Watched before the window's READ, so a READ that fails leaves the module watched all the
+    // same; ticks during the READ find the link busy and return.
+    Timer1->start();
+    return Click::Found;
+}
+
+void ModuleSession::Timer1Timer()
+{
+    const Operation operation(*this);
+    if (!PortIsOpen() || Busy())
+        return;
+    // The watch goes on running; its later ticks end above while the port is closed.
+    if (DetectDevice())
+        DisconnectPort();
+}
+
+bool ModuleSession::DetectDevice()
+{
+    const IdentifyResult found = AskIdentity();
+    const bool foundBefore = deviceFound;
+    deviceFound = editing = found.result == StepResult::Ok;
+    if (deviceFound)
+        identity = found.identity;
+    emit ViewChanged();
+    return foundBefore && !deviceFound && PortIsOpen();
+}
+
+void ModuleSession::DisconnectPort()
+{
+    if (Busy())
+        return;
+    link->ClosePort();
+    emit ViewChanged();
+}
+
+bool ModuleSession::WindowClosed()
+{
+    if (operationsRunning == 0)
+        return false;
+    closing = true;
+    Timer1->stop();
+    return true;
+}
+
+ModuleSession::Operation::Operation(ModuleSession &session) : session(session)
+{
+    ++session.operationsRunning;
+}
+
+ModuleSession::Operation::~Operation()
+{
+    session.OperationEnded();
+}
+
+void ModuleSession::OperationEnded()
+{
+    if (--operationsRunning > 0)
+        return;
+    // From the event loop: the operation's callers unwind first.
+    if (closing) {
+        QTimer::singleShot(0, this, &ModuleSession::QuitDue);
+    } else if (closePending) {
+        QTimer::singleShot(0, this, [this] {
+            // The watch may have closed the port meanwhile.
+            const bool due = closePending && PortIsOpen();
+            closePending = false;
+            if (due)
+                emit CloseDue();
+        });
+    }
 }
 
 const char *Describe(StepResult result)

@@ -1,13 +1,21 @@
 #pragma once
 // ModuleSession: the one door to a module. It owns the link (and through it the serial
-// component), opens a port by the name a user gives and says why it could not, does the steps
-// a user takes — identify, read the record, set it, restore the defaults, set the volume,
-// close — and keeps the connection's state (ConnectionState). The window and the command line
-// call these steps and show the results their own way, so no step shows anything.
+// component), opens a port by the name a user gives and says why it could not, and does the
+// steps a user takes: identify, read the record, set it, restore the defaults, set the volume,
+// close. The window and the command line call these steps and show the results their own way,
+// so no step shows anything.
+//
+// For a window it also owns the connection's life: OPEN/CLOSE as a click means it, the presence
+// watch (`Timer1`, identifying every 2 s while connected, closing the port when the module has
+// gone), a CLOSE clicked during an operation (carried out once the operation has ended) and the
+// window's close during one (the program ends once it has unwound). It holds each fact once and
+// says when what a window shows of it changed (`ViewChanged`); a window draws View().
 //
 // The link's re-entry rule holds here too: while an exchange runs (the link processes events
 // while it waits, so a click or a timer tick can call in), every step refuses at once with
 // Busy and sends nothing.
+
+#include <QObject>
 
 #include <functional>
 #include <memory>
@@ -17,8 +25,8 @@
 #include "protocol/Commands.h"
 #include "protocol/ParamRecord.h"
 #include "serial/SerialPorts.h"
-#include "session/ConnectionState.h"
 
+class QTimer;
 class TKVComm;
 
 enum class StepResult
@@ -34,7 +42,6 @@ struct IdentifyResult
 {
     StepResult result = StepResult::NoReply;
     IdentifyReply identity;
-    bool lost = false; // a module that was found answers no more: its port is to be closed
 };
 
 struct OpenResult : IdentifyResult
@@ -50,21 +57,31 @@ struct ReadResult
     std::size_t received = 0; // the reply's bytes as they came, its end bytes included
 };
 
-class ModuleSession
+// What a window shows of the connection.
+struct ConnectionView
 {
+    bool portOpen = false;    // "CLOSE", the light green, the port list locked
+    bool deviceFound = false; // the last identify got a reply: "Device Found!"
+    bool editing = false;     // the editing groups are enabled
+    IdentifyReply identity;   // of the last module found; kept when it goes
+};
+
+class ModuleSession : public QObject
+{
+    Q_OBJECT
+
 public:
-    ModuleSession();
-    ~ModuleSession();
+    explicit ModuleSession(QObject *parent = nullptr);
+    ~ModuleSession() override;
     ModuleSession(const ModuleSession &) = delete;
     ModuleSession &operator=(const ModuleSession &) = delete;
 
+    // ---- Steps -----------------------------------------------------------------------------
     // Opens the port named as a user names it: "COM3", or a device path such as
     // "/dev/ttyUSB0". True only if it is open afterwards. A port already open is closed first.
     bool OpenPort(const std::string &portName);
-    // OPEN as the user means it: the port, a moment for the line to settle, then identify.
-    // `portOpen` runs as soon as the port is open, before the pause (the window shows the open
-    // port there, as the identify may take half a second).
-    OpenResult Open(const std::string &portName, const std::function<void()> &portOpen = {});
+    // The port, a moment for the line to settle, then identify.
+    OpenResult Open(const std::string &portName);
     void Close();
     bool PortIsOpen() const;
     bool Busy() const;
@@ -76,11 +93,6 @@ public:
     StepResult RestoreDefaults();
     StepResult SetVolume(const std::string &volumeText);
 
-    // Where the connection stands; the session moves it on OPEN, identify and close, the front
-    // end on its clicks and operations.
-    ConnectionState &Connection() { return connection; }
-    const ConnectionState &Connection() const { return connection; }
-
     // Runs when a handler of the serial component's events throws (on the GUI thread).
     void SetOnHandlerError(std::function<void(const std::exception &)> handler);
 
@@ -88,16 +100,75 @@ public:
     using Trace = std::function<void(bool sent, std::string_view bytes)>;
     void SetTrace(Trace hook);
 
-    // The link, for tests and benchmarks that watch or feed its traffic.
-    TKVComm &Link() { return *link; }
+    // ---- The connection's life, for a window ----------------------------------------------
+    ConnectionView View() const;
+
+    // What the OPEN/CLOSE button did, for what the window does next.
+    enum class Click
+    {
+        Busy,             // OPEN while an exchange runs: nothing happened
+        OpenFailed,       // the port could not be opened: OpenFailure() says why
+        NotFound,         // opened, but nothing answered
+        Found,            // opened and identified, the watch started: the window reads it
+        CloseLater,       // CLOSE during an exchange: carried out when the operation ends
+        Closed,           // the port is closed
+        ClosedAfterFound, // closed, the watch stopped, the module no longer shown as found
+        WindowClosed,     // the window was closed meanwhile: nothing more starts
+    };
+    Click OpenOrCloseClicked(const std::string &portName);
+    const port::OpenFailure &OpenFailure() const { return openFailure; }
+
+    // Marks an operation that talks to the module (or shows its outcome) for its lifetime.
+    // When the outermost ends, a CLOSE clicked meanwhile falls due (CloseDue) and a window
+    // closed meanwhile ends the program (QuitDue), both from the event loop.
+    class Operation
+    {
+    public:
+        explicit Operation(ModuleSession &session);
+        ~Operation();
+        Operation(const Operation &) = delete;
+        Operation &operator=(const Operation &) = delete;
+
+    private:
+        ModuleSession &session;
+    };
+    bool OperationRunning() const { return operationsRunning > 0; }
+
+    // The window is being closed. True if an operation runs: the watch stops, the operation
+    // shows nothing more, and QuitDue follows once it has unwound.
+    bool WindowClosed();
+    bool Closing() const { return closing; }
+
+signals:
+    void ViewChanged();
+    void CloseDue();
+    void QuitDue();
 
 private:
+    friend struct SessionSeam; // tests reach the link through it
+
     IdentifyResult AskIdentity();
     StepResult Exchange(const std::string &command);
     StepResult ExchangeExpectingOk(const std::string &command);
 
+    // The presence watch's tick: identifies over an open port with no exchange running, and
+    // closes the port when a module that was found is gone.
+    void Timer1Timer();
+    // Identifies and shows the outcome; true when a module that was found is gone.
+    bool DetectDevice();
+    // Closes the port and shows it, unless an exchange is running.
+    void DisconnectPort();
+    void OperationEnded();
+
     std::unique_ptr<TKVComm> link;
-    ConnectionState connection;
+    QTimer *Timer1; // the presence watch, a child of the session
+    bool deviceFound = false;
+    bool editing = false;
+    IdentifyReply identity;
+    port::OpenFailure openFailure;
+    bool closePending = false;
+    bool closing = false;
+    int operationsRunning = 0;
 };
 
 // A short phrase for messages: "the module did not answer".

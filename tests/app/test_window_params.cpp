@@ -3,6 +3,7 @@
 
 #include "WindowTestSupport.h"
 
+#include "dialogs/UMsg.h"
 #include "protocol/ParamRecord.h"
 #include "tests/support/KnownRecords.h"
 #include "widgets/ErrorBox.h"
@@ -12,10 +13,12 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -425,6 +428,20 @@ void TestWindowParams::setCommandAtStart()
     QCOMPARE(command.size(), std::size_t(306));
     QVERIFY(std::none_of(command.begin(), command.end(),
                          [](char c) { return static_cast<unsigned char>(c) < 0x20; }));
+
+    // Clicked, SET refuses them: nothing was read from a module or loaded from a file.
+    QStringList boxes, messages;
+    SetErrorBoxHook([&boxes](const QString &text) { boxes << text; });
+    TfrmMsg::SetShownHook([&messages](TfrmMsg &dialog) {
+        messages << dialog.lblMsg->text();
+        dialog.done(0);
+    });
+    const auto unhook = qScopeGuard([] { TfrmMsg::SetShownHook(nullptr); });
+    window_->EnableEditing(true);
+    Control<QPushButton>(*window_, "btnSet")->click();
+    QCOMPARE(boxes, QStringList{"Nothing has been read from the module yet: press READ, or load a "
+                                "parameter file, before SET; nothing was sent."});
+    QCOMPARE(messages, QStringList());
 }
 
 void TestWindowParams::setCommandAfterTypingSquelch()

@@ -6,6 +6,7 @@
 // The flood lasts NMCT_FLOOD_SECONDS (10 for the full run), 3 s by default.
 
 #include "ProcessFigures.h"
+#include "tests/support/Seams.h"
 #include "tests/support/ToolRig.h"
 
 #include "link/UComm.h"
@@ -147,7 +148,7 @@ void TestFlood::floodWhileConnected()
 
     Received received;
     received.sinceLast.start();
-    TKVComm &link = w.SerialLink();
+    TKVComm &link = LinkOf(w);
     link.Comm().SetOnReceiveData([&](TComm *sender, const char *buffer, std::uint16_t length) {
         ++received.chunks;
         received.bytes += length;

@@ -7,15 +7,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "link/UComm.h"
 #include "protocol/ParamFile.h"
-#include "session/ConnectionState.h"
 #include "session/ModuleSession.h"
 #include "session/PortAdvice.h"
 #include "tools/modsim/ModuleSimulator.h"
 
 using nmct::modsim::Faults;
 using nmct::modsim::ReplyFault;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -80,6 +79,8 @@ void TestSession::step_data()
     // The module acts on what it recognises, answer or not.
     QTest::newRow("default, silent")
         << Step::Default << silent << StepResult::NoReply << "450.1250";
+    QTest::newRow("default, refused")
+        << Step::Default << saysNo << StepResult::Refused << "450.1250";
     QTest::newRow("volume") << Step::Volume << good << StepResult::Ok << "3";
     QTest::newRow("volume, refused") << Step::Volume << saysNo << StepResult::Refused << "3";
 }
@@ -163,126 +164,138 @@ void TestSession::openNamesThePort()
 
 void TestSession::connection_data()
 {
-    // Events as a front end forwards them, in order: open / open-fails, answers / silent (OPEN's
-    // identify), ident+ / ident- (any other identify), close / close-busy (CLOSE clicked), closed
-    // (the port was closed), tick / tick-busy (whether a watch tick identifies, the link idle or
-    // in an exchange), begin / end (an operation),
-    // take (a deferred CLOSE from the event loop), window-close.
+    // Events, in order: open (OPEN/CLOSE clicked with the module's port closed or open),
+    // open-nowhere (OPEN on a port that does not exist), silent / good (the module stops or
+    // starts answering), tick (the presence watch fires), inside:EVENT (EVENT 50 ms into a READ
+    // whose reply comes late, as a click lands inside an exchange), window-close (the window is
+    // closed; whether an operation ran).
     QTest::addColumn<QString>("events");
-    QTest::addColumn<QString>("answers"); // what the events that decide something answered
-    QTest::addColumn<QString>("state");   // opened found watching pending closing, as they hold
+    QTest::addColumn<QString>("said");  // what the clicks came to and what the session signalled
+    QTest::addColumn<QString>("state"); // open found editing watching, as they hold at the end
+    QTest::addColumn<QString>("wire");  // what the module received
 
-    QTest::newRow("open, module answers") << "open answers"
-                                          << ""
-                                          << "opened found watching";
-    QTest::newRow("open, no module") << "open silent"
-                                     << ""
-                                     << "opened";
-    QTest::newRow("open fails") << "open-fails"
+    QTest::newRow("open, module answers") << "open"
+                                          << "Found"
+                                          << "open found editing watching"
+                                          << "AAFAA";
+    QTest::newRow("open, nothing answers") << "silent open"
+                                           << "NotFound"
+                                           << "open"
+                                           << "AAFAA";
+    QTest::newRow("open fails") << "open-nowhere"
+                                << "OpenFailed"
                                 << ""
                                 << "";
-    QTest::newRow("close, module found") << "open answers close closed ident-"
-                                         << "NowAndLose"
-                                         << "";
-    QTest::newRow("close, no module") << "open silent close closed"
-                                      << "Now"
-                                      << "";
-    QTest::newRow("watch ticks while connected") << "open answers tick"
-                                                 << "identify"
-                                                 << "opened found watching";
-    QTest::newRow("watch finds the module gone") << "open answers ident- closed tick"
-                                                 << "lost skip"
-                                                 << "watching";
-    QTest::newRow("watch finds it still there") << "open answers ident+"
-                                                << ""
-                                                << "opened found watching";
-    // The watch is stopped only by CLOSE: after a loss it goes on over the next OPEN.
-    QTest::newRow("after a loss the watch goes on")
-        << "open answers ident- closed open silent ident+"
-        << "lost"
-        << "opened found watching";
-    QTest::newRow("tick during an exchange") << "open answers begin tick-busy end"
-                                             << "skip Nothing"
-                                             << "opened found watching";
+    // The identify over the closed port sends nothing and ends in "not found".
+    QTest::newRow("close, module found") << "open open"
+                                         << "Found ClosedAfterFound"
+                                         << ""
+                                         << "AAFAA";
+    QTest::newRow("close, no module") << "silent open open"
+                                      << "NotFound Closed"
+                                      << ""
+                                      << "AAFAA";
+    QTest::newRow("watch finds it still there") << "open tick"
+                                                << "Found"
+                                                << "open found editing watching"
+                                                << "AAFAA AAFAA";
+    QTest::newRow("watch finds the module gone, closes, goes on") << "open silent tick tick"
+                                                                  << "Found"
+                                                                  << "watching"
+                                                                  << "AAFAA AAFAA";
+    // After a loss the watch still runs, and shows the module found when it answers again.
+    QTest::newRow("after a loss the watch goes on") << "open silent tick open good tick"
+                                                    << "Found NotFound"
+                                                    << "open found editing watching"
+                                                    << "AAFAA AAFAA AAFAA AAFAA";
+    QTest::newRow("tick during an exchange sends nothing") << "open inside:tick"
+                                                           << "Found"
+                                                           << "open found editing watching"
+                                                           << "AAFAA AAFA1";
     QTest::newRow("close during an exchange waits for it")
-        << "open answers begin close-busy end take close closed ident-"
-        << "Later CarryOutClose true NowAndLose"
-        << "";
-    QTest::newRow("close during an exchange, the watch closed first")
-        << "open answers begin close-busy ident- closed end take"
-        << "Later lost CarryOutClose false"
-        << "watching";
-    QTest::newRow("close during nested operations") << "open answers begin begin close-busy end end"
-                                                    << "Later Nothing CarryOutClose"
-                                                    << "opened found watching pending";
-    QTest::newRow("window closed during an operation") << "open answers begin window-close end"
-                                                       << "true Quit"
-                                                       << "opened found closing";
-    QTest::newRow("window closed during OPEN's identify") << "open begin window-close answers end"
-                                                          << "true Quit"
-                                                          << "opened found closing";
-    QTest::newRow("window closed while idle") << "open answers window-close"
-                                              << "false"
-                                              << "opened found watching";
+        << "open inside:open"
+        << "Found CloseLater CloseDue ClosedAfterFound"
+        << ""
+        << "AAFAA AAFA1";
+    QTest::newRow("window closed during an operation") << "open inside:window-close"
+                                                       << "Found true QuitDue"
+                                                       << "open found editing"
+                                                       << "AAFAA AAFA1";
+    QTest::newRow("window closed while idle") << "open window-close"
+                                              << "Found false"
+                                              << "open found editing watching"
+                                              << "AAFAA";
 }
 
 void TestSession::connection()
 {
     QFETCH(QString, events);
-    QFETCH(QString, answers);
+    QFETCH(QString, said);
     QFETCH(QString, state);
+    QFETCH(QString, wire);
 
-    ConnectionState connection;
-    QStringList said;
-    const auto yes = [](bool value) {
-        return value ? QStringLiteral("true") : QStringLiteral("false");
+    nmct::modsim::ModuleSimulator module({.pacing = false});
+    const std::string port = module.SlavePath();
+    ModuleSession session;
+    auto *watch = session.findChild<QTimer *>(QStringLiteral("Timer1"));
+    QVERIFY(watch);
+    QStringList heard;
+    const auto click = [&](const std::string &name) {
+        static const char *const names[] = {
+            "Busy",       "OpenFailed", "NotFound",         "Found",
+            "CloseLater", "Closed",     "ClosedAfterFound", "WindowClosed"};
+        heard << names[static_cast<int>(session.OpenOrCloseClicked(name))];
     };
-    for (const QString &event : events.split(' ')) {
+    // As the window does: a CLOSE that fell due is clicked again.
+    connect(&session, &ModuleSession::CloseDue, [&] {
+        heard << "CloseDue";
+        click(port);
+    });
+    connect(&session, &ModuleSession::QuitDue, [&] { heard << "QuitDue"; });
+
+    std::function<void(const QString &)> happen = [&](const QString &event) {
         if (event == "open")
-            connection.OpenSucceeded();
-        else if (event == "open-fails")
-            connection.OpenFailed();
-        else if (event == "answers" || event == "silent")
-            connection.OpenIdentified(event == "answers");
-        else if (event == "ident+" || event == "ident-") {
-            if (connection.Identified(event == "ident+"))
-                said << "lost";
-        } else if (event == "close" || event == "close-busy") {
-            const ConnectionState::Close close = connection.CloseClicked(event == "close-busy");
-            said << (close == ConnectionState::Close::Later ? "Later"
-                     : close == ConnectionState::Close::Now ? "Now"
-                                                            : "NowAndLose");
-        } else if (event == "closed")
-            connection.PortClosed();
-        else if (event == "tick" || event == "tick-busy")
-            said << (ConnectionState::TickIdentifies(connection.PortOpened(), event == "tick-busy")
-                         ? "identify"
-                         : "skip");
-        else if (event == "begin")
-            connection.OperationBegins();
-        else if (event == "end") {
-            const ConnectionState::AfterOperation after = connection.OperationEnds();
-            said << (after == ConnectionState::AfterOperation::Quit            ? "Quit"
-                     : after == ConnectionState::AfterOperation::CarryOutClose ? "CarryOutClose"
-                                                                               : "Nothing");
-        } else if (event == "take")
-            said << yes(connection.TakePendingClose());
+            click(port);
+        else if (event == "open-nowhere")
+            click(QDir::tempPath().toStdString() + "/no-such-port");
+        else if (event == "silent" || event == "good")
+            module.SetFaults(event == "silent" ? Faults{.reply = ReplyFault::Silent} : Faults{});
+        else if (event == "tick")
+            QVERIFY(QMetaObject::invokeMethod(watch, "timeout", Qt::DirectConnection));
         else if (event == "window-close")
-            said << yes(connection.WindowClosed());
-        else
+            heard << (session.WindowClosed() ? "true" : "false");
+        else if (event.startsWith("inside:")) {
+            module.SetFaults({.reply = ReplyFault::Late, .lateDelay = 150ms});
+            QTimer::singleShot(50, [&, inner = event.mid(7)] {
+                QVERIFY(session.Busy());
+                happen(inner);
+            });
+            const ModuleSession::Operation operation(session);
+            QCOMPARE(session.Read().result, StepResult::Ok);
+            module.SetFaults({});
+        } else {
             QFAIL(qPrintable("unknown event " + event));
-    }
-    QCOMPARE(said.join(' '), answers);
-    QStringList holds;
-    const std::pair<bool, const char *> flags[] = {
-        {connection.PortOpened(), "opened"}, {connection.DeviceFound(), "found"},
-        {connection.Watching(), "watching"}, {connection.ClosePending(), "pending"},
-        {connection.Closing(), "closing"},
+        }
     };
+    for (const QString &event : events.split(' '))
+        happen(event);
+    QTest::qWait(100); // what falls due once the operations have ended
+    QCOMPARE(heard.join(' '), said);
+
+    const ConnectionView view = session.View();
+    QStringList holds;
+    const std::pair<bool, const char *> flags[] = {{view.portOpen, "open"},
+                                                   {view.deviceFound, "found"},
+                                                   {view.editing, "editing"},
+                                                   {watch->isActive(), "watching"}};
     for (const auto &[on, name] : flags)
         if (on)
             holds << name;
     QCOMPARE(holds.join(' '), state);
+    QStringList received;
+    for (const std::string &command : module.ReceivedCommands())
+        received << QString::fromStdString(command.substr(0, 5));
+    QCOMPARE(received.join(' '), wire);
 }
 
 void TestSession::openFailureAdvice_data()
