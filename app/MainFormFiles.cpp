@@ -6,6 +6,7 @@
 
 #include "protocol/ParamFile.h"
 #include "protocol/TextFile.h"
+#include "session/Latin1.h"
 #include "session/ModuleSession.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Selectors.h"
@@ -111,13 +112,12 @@ QString TfrmMain::AskFileName(FileChoice choice)
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
-ModuleSettings TfrmMain::ShownSettings() const
+ModuleSettings TfrmMain::SavableSettings() const
 {
-    // The tone selectors are checked as SET checks them.
-    const SetCommandValues values = ShownSetValues("nothing was saved");
-    ModuleSettings settings;
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        settings.channels[i] = {values.txFrequencies[i], values.rxFrequencies[i]};
+    // The tone selectors are checked as SET checks them; a file holds only whole frequencies
+    // and a squelch from the list.
+    const ModuleSettings settings = ShownSettings("nothing was saved");
+    for (std::size_t i = 0; i < ChannelCount; ++i)
         for (const auto &[text, what] : {std::pair{&settings.channels[i].tx, "transmit"},
                                          std::pair{&settings.channels[i].rx, "receive"}})
             if (!IsFrequencyText(*text))
@@ -125,13 +125,9 @@ ModuleSettings TfrmMain::ShownSettings() const
                                     "was saved")
                          .arg(i + 1)
                          .arg(QLatin1String(what), QString::fromStdString(*text)));
-    }
-    settings.txTone = values.txTone;
-    settings.rxTone = values.rxTone;
-    settings.squelch = CbxSQ->currentIndex();
-    if (settings.squelch < 0)
+    if (CbxSQ->findText(Latin1Text(settings.squelch), Qt::MatchExactly) < 0)
         Fail(QStringLiteral("SQ: \"%1\" is not in the list; nothing was saved")
-                 .arg(CbxSQ->currentText()));
+                 .arg(Latin1Text(settings.squelch)));
     return settings;
 }
 
@@ -139,7 +135,7 @@ void TfrmMain::SaveParamsClick()
 {
     if (session->OperationRunning()) // a modal dialog would wait inside the exchange
         return;
-    const ModuleSettings settings = ShownSettings();
+    const ModuleSettings settings = SavableSettings();
     const QString fileName = WithParamFileSuffix(AskFileName(FileChoice::Save));
     if (fileName.isEmpty())
         return;

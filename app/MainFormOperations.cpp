@@ -188,7 +188,7 @@ void TfrmMain::btnSetClick()
         if (!recordShown)
             throw std::runtime_error("Nothing has been read from the module yet: press READ, or "
                                      "load a parameter file, before SET; nothing was sent");
-        ShowOutcome(session->Set(ShownSetValues()), SetSucceeded);
+        ShowOutcome(session->Set(SetValuesFromSettings(ShownSettings())), SetSucceeded);
     });
 }
 

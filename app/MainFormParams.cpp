@@ -58,29 +58,32 @@ ToneCode SelectedTone(const ToneControls &controls, const char *refusal)
 void TfrmMain::ShowParams(ParamRecord record)
 {
     recordShown = false; // until all of it is shown
-    for (int channel = 1; channel <= ChannelCount; ++channel)
-        MEdChannel[static_cast<std::size_t>(channel - 1)]->SetText(
-            QByteArray::fromStdString(record.TxFrequency(channel)));
-    for (int channel = 1; channel <= ChannelCount; ++channel)
-        MEDRChannel[static_cast<std::size_t>(channel - 1)]->SetText(
-            QByteArray::fromStdString(record.RxFrequency(channel)));
-
-    ShowTone(StrToInt(record.TxToneText()), {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
-    ShowTone(StrToInt(record.RxToneText()), {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
-    CbxSQ->setCurrentIndex(StrToInt(record.SquelchText()));
+    const ShownRecord shown = ReadShownRecord(record);
+    ShowSettingsUpTo(shown.settings, shown.lastRead);
+    if (shown.error)
+        throw *shown.error;
     recordShown = true;
 }
 
 void TfrmMain::ShowSettings(const ModuleSettings &settings)
 {
+    ShowSettingsUpTo(settings, ShownRecord::Squelch);
+    recordShown = true;
+}
+
+void TfrmMain::ShowSettingsUpTo(const ModuleSettings &settings, ShownRecord::Part last)
+{
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         MEdChannel[i]->SetText(QByteArray::fromStdString(settings.channels[i].tx));
         MEDRChannel[i]->SetText(QByteArray::fromStdString(settings.channels[i].rx));
     }
-    ShowTone(settings.txTone, {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
-    ShowTone(settings.rxTone, {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
-    CbxSQ->setCurrentIndex(settings.squelch);
-    recordShown = true;
+    if (last >= ShownRecord::TxTone)
+        ShowTone(settings.txTone, {CbxTxCT, CbxTxCD, CheckBox1, CheckBox2});
+    if (last >= ShownRecord::RxTone)
+        ShowTone(settings.rxTone, {CbxRxCT, CbxRxCD, CheckBox3, CheckBox4});
+    // A level past the list leaves the selector with no item.
+    if (last >= ShownRecord::Squelch)
+        CbxSQ->setCurrentIndex(StrToInt(settings.squelch));
 }
 
 void TfrmMain::LoadDefaults()
@@ -93,18 +96,17 @@ void TfrmMain::LoadDefaults()
 
 std::string TfrmMain::BuildSetCommand() const
 {
-    return BuildSetCommandText(ShownSetValues());
+    return BuildSetCommandText(SetValuesFromSettings(ShownSettings()));
 }
 
-SetCommandValues TfrmMain::ShownSetValues(const char *refusal) const
+ModuleSettings TfrmMain::ShownSettings(const char *refusal) const
 {
-    SetCommandValues values;
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        values.txFrequencies[i] = MEdChannel[i]->EditText().toStdString();
-        values.rxFrequencies[i] = MEDRChannel[i]->EditText().toStdString();
-    }
-    values.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2}, refusal);
-    values.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4}, refusal);
-    values.squelch = Latin1Bytes(CbxSQ->currentText());
-    return values;
+    ModuleSettings settings;
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        settings.channels[i] = {MEdChannel[i]->EditText().toStdString(),
+                                MEDRChannel[i]->EditText().toStdString()};
+    settings.txTone = SelectedTone({CbxTxCT, CbxTxCD, CheckBox1, CheckBox2}, refusal);
+    settings.rxTone = SelectedTone({CbxRxCT, CbxRxCD, CheckBox3, CheckBox4}, refusal);
+    settings.squelch = Latin1Bytes(CbxSQ->currentText());
+    return settings;
 }

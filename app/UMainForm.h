@@ -28,6 +28,7 @@
 // by the session (session/PortAdvice.h), for the command line too.
 
 #include "protocol/Commands.h"
+#include "protocol/ParamFile.h"
 #include "protocol/ParamRecord.h"
 
 #include <QWidget>
@@ -58,7 +59,6 @@ class ModuleSession;
 namespace port {
 struct OpenFailure;
 }
-struct ModuleSettings;
 enum class StepResult;
 
 class TfrmMain : public QWidget
@@ -91,9 +91,9 @@ public:
 
     // ---- Parameters ---------------------------------------------------------------------
     // Spreads a record over the frequency fields, the tone selectors with their check boxes
-    // and the squelch selector, in that order. A tone code or squelch field that is not a
-    // decimal number throws EConvertError; what was shown before it stays shown, and SET
-    // refuses until a whole record is shown.
+    // and the squelch selector, in that order, read as ReadShownRecord reads it. A tone code
+    // or squelch field that is not a decimal number throws EConvertError; what was shown before
+    // it stays shown, and SET refuses until a whole record is shown.
     void ShowParams(ParamRecord record);
     // Shows settings read from a file: they are whole and within the lists by construction.
     void ShowSettings(const ModuleSettings &settings);
@@ -146,9 +146,11 @@ private:
     // Sets the status text; the status label is as wide as its text.
     void ShowStatus(const QString &text);
 
-    // What SET sends, as the controls stand; throws as BuildSetCommand does, the message ending
-    // in `refusal`.
-    SetCommandValues ShownSetValues(const char *refusal = "nothing was sent") const;
+    // What the controls show, as SET sends it: the frequency fields' and the squelch's text
+    // unchanged. Throws as BuildSetCommand does, the message ending in `refusal`.
+    ModuleSettings ShownSettings(const char *refusal = "nothing was sent") const;
+    // Shows the frequencies, then the tones and the squelch up to `last`.
+    void ShowSettingsUpTo(const ModuleSettings &settings, ShownRecord::Part last);
 
     // Shows text in the modal message dialog; returns when the user has closed it.
     void ShowInfo(const QString &text);
@@ -259,7 +261,7 @@ private:
     QString AskFileName(FileChoice choice);
     // What the window shows, as a file keeps it; throws, as SET does, when a selector shows no
     // item, and when a frequency field holds no frequency.
-    ModuleSettings ShownSettings() const;
+    ModuleSettings SavableSettings() const;
     // Shows the file's settings, or throws with every error in it and changes nothing.
     void LoadParamsFrom(const QString &fileName);
 

@@ -55,7 +55,7 @@ std::string BatchFile()
         channel.tx[1] = '6';
     }
     settings.txTone = 40;
-    settings.squelch = 5;
+    settings.squelch = "5";
     return WriteParamFile(settings);
 }
 

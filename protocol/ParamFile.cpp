@@ -153,7 +153,7 @@ private:
                               std::to_string(HighestSquelch));
             return;
         }
-        result.settings.squelch = *level;
+        result.settings.squelch = std::to_string(*level);
     }
 
     void CheckComplete()
@@ -207,6 +207,6 @@ std::string WriteParamFile(const ModuleSettings &settings)
         text += Padded("channel " + std::to_string(i + 1), 12) + settings.channels[i].tx + "  " +
                 settings.channels[i].rx + "\n";
     text += "\ntx-tone  " + ToneName(settings.txTone) + "\nrx-tone  " + ToneName(settings.rxTone) +
-            "\nsquelch  " + std::to_string(settings.squelch) + "\n";
+            "\nsquelch  " + settings.squelch + "\n";
     return text;
 }

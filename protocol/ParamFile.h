@@ -14,9 +14,9 @@
 // changed, '#' comments carry the site's notes, and there is no quoting or nesting to get wrong
 // in a text editor. Frequencies and tones are written exactly as the window shows them.
 //
-// ModuleSettings sits between the file, the module's record and the set command, so the window
-// and the command line convert the same way: the window shows a file's settings directly,
-// and what is sent is built by SetValuesFromSettings.
+// ModuleSettings is the one model of a module's settings between the module's record, the
+// window, the set command, the file and the CSV table: the window shows a record or a file
+// through it and sends what it shows through SetValuesFromSettings, as the command line does.
 
 #include <array>
 #include <optional>
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "protocol/Commands.h"
+#include "protocol/Conversion.h"
 #include "protocol/ParamRecord.h"
 #include "protocol/ToneCode.h"
 
@@ -41,12 +42,15 @@ struct ChannelFrequencies
     bool operator==(const ChannelFrequencies &) const = default;
 };
 
+// Settings as the module takes them. What came from a file or a checked record is whole and
+// within the lists; what the window shows or sends may be anything its controls hold (a
+// frequency field's bytes, a squelch typed as "12"), and is sent unchanged.
 struct ModuleSettings
 {
     std::array<ChannelFrequencies, ParamRecord::ChannelCount> channels; // channel 1 first
     ToneCode txTone = 0;
     ToneCode rxTone = 0;
-    int squelch = 0;
+    std::string squelch = "0"; // a level from 0 to 8, as text
     bool operator==(const ModuleSettings &) const = default;
 };
 
@@ -62,10 +66,28 @@ struct SettingsResult
 SettingsResult ReadParamFile(std::string_view text);
 std::string WriteParamFile(const ModuleSettings &settings);
 
-// A record as the module sends it; values the window could not show are errors.
+// A record as the module sends it; values a file could not hold are errors.
 SettingsResult SettingsFromRecord(const ParamRecord &record);
-// The record the module would send for these settings: what the window shows them from.
-ParamRecord RecordFromSettings(const ModuleSettings &settings);
+
+// A record as the window reads it, field by field in the order it shows them: the 32
+// frequencies as their bytes, whatever they are, then the transmit and the receive tone code and
+// the squelch as whole numbers (StrToInt). The first of those that is not one ends the reading:
+// the window shows what was read before it and the error.
+struct ShownRecord
+{
+    enum Part
+    {
+        Frequencies,
+        TxTone,
+        RxTone,
+        Squelch, // the whole record
+    };
+    ModuleSettings settings;
+    Part lastRead = Frequencies;
+    std::optional<EConvertError> error; // why it ended before the squelch
+};
+ShownRecord ReadShownRecord(const ParamRecord &record);
+
 SetCommandValues SetValuesFromSettings(const ModuleSettings &settings);
 
 // One setting that differs: its name and its value in the file and in the module.

@@ -91,29 +91,31 @@ SettingsResult SettingsFromRecord(const ParamRecord &record)
             result.errors.push_back(what + " tone code " + Quoted(text) + " is not a known tone");
     }
     if (const std::optional<int> level = RecordNumber(record.SquelchText(), HighestSquelch))
-        result.settings.squelch = *level;
+        result.settings.squelch = std::to_string(*level);
     else
         result.errors.push_back("squelch " + Quoted(record.SquelchText()) +
                                 " is not a level from 0 to " + std::to_string(HighestSquelch));
     return result;
 }
 
-ParamRecord RecordFromSettings(const ModuleSettings &settings)
+ShownRecord ReadShownRecord(const ParamRecord &record)
 {
-    ParamRecord record;
-    record.SetField(ParamRecord::HeaderPos, "AA");
-    for (int channel = 1; channel <= ParamRecord::ChannelCount; ++channel) {
-        const ChannelFrequencies &frequencies =
-            settings.channels[static_cast<std::size_t>(channel - 1)];
-        record.SetField(ParamRecord::TxFrequencyPos(channel),
-                        frequencies.tx.substr(0, ParamRecord::FrequencyWidth));
-        record.SetField(ParamRecord::RxFrequencyPos(channel),
-                        frequencies.rx.substr(0, ParamRecord::FrequencyWidth));
+    ShownRecord shown;
+    ModuleSettings &settings = shown.settings;
+    for (int channel = 1; channel <= ParamRecord::ChannelCount; ++channel)
+        settings.channels[static_cast<std::size_t>(channel - 1)] = {record.TxFrequency(channel),
+                                                                    record.RxFrequency(channel)};
+    try {
+        settings.txTone = StrToInt(record.TxToneText());
+        shown.lastRead = ShownRecord::TxTone;
+        settings.rxTone = StrToInt(record.RxToneText());
+        shown.lastRead = ShownRecord::RxTone;
+        settings.squelch = std::to_string(StrToInt(record.SquelchText()));
+        shown.lastRead = ShownRecord::Squelch;
+    } catch (const EConvertError &error) {
+        shown.error = error;
     }
-    record.SetField(ParamRecord::TxTonePos, ToneCodeText(settings.txTone).substr(0, 3));
-    record.SetField(ParamRecord::RxTonePos, ToneCodeText(settings.rxTone).substr(0, 3));
-    record.SetField(ParamRecord::SquelchPos, std::to_string(settings.squelch).substr(0, 1));
-    return record;
+    return shown;
 }
 
 SetCommandValues SetValuesFromSettings(const ModuleSettings &settings)
@@ -125,7 +127,7 @@ SetCommandValues SetValuesFromSettings(const ModuleSettings &settings)
     }
     values.txTone = settings.txTone;
     values.rxTone = settings.rxTone;
-    values.squelch = std::to_string(settings.squelch);
+    values.squelch = settings.squelch;
     return values;
 }
 
@@ -150,6 +152,6 @@ std::vector<SettingDifference> SettingsDifferences(const ModuleSettings &file,
     }
     compare("transmit tone", ToneName(file.txTone), ToneName(module.txTone));
     compare("receive tone", ToneName(file.rxTone), ToneName(module.rxTone));
-    compare("squelch", std::to_string(file.squelch), std::to_string(module.squelch));
+    compare("squelch", file.squelch, module.squelch);
     return differences;
 }

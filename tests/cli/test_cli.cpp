@@ -481,7 +481,7 @@ void TestCli::backupRestoresTheModule()
     ModuleSettings held = SettingsFromRecord(record).settings;
     held.channels[0] = {"440.1250", "441.2500"};
     held.txTone = 12;
-    held.squelch = 7;
+    held.squelch = "7";
     const QString heldFile = file("held.nmct", QByteArray::fromStdString(WriteParamFile(held)));
     QCOMPARE(run({"--no-backup", "-p", port, "write", heldFile}), 0);
     const nmct::modsim::Record before = module.StoredRecord();
