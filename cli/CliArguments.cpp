@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <map>
 
-#include "cli/CliMain.h"
-
 namespace cli {
 
 namespace {

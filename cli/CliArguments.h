@@ -5,16 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+#include "cli/Exit.h"
 
-// A failure that ends the run with its exit status and message (without the program's name).
-class Failure
-{
-public:
-    Failure(int status, std::string message) : status(status), message(std::move(message)) {}
-    int status;
-    std::string message;
-};
+namespace cli {
 
 struct Arguments
 {

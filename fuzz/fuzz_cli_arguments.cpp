@@ -9,7 +9,6 @@
 #include "fuzz/FuzzSupport.h"
 
 #include "cli/CliArguments.h"
-#include "cli/CliMain.h"
 
 #include <algorithm>
 #include <set>
