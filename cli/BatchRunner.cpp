@@ -2,13 +2,13 @@
 
 #include <QThread>
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <sstream>
 
 #include "cli/Backup.h"
 #include "cli/CliArguments.h"
+#include "cli/CommandTable.h"
 #include "cli/Files.h"
 #include "cli/ModuleCommands.h"
 #include "cli/Tracer.h"
@@ -22,8 +22,7 @@ namespace {
 // One port, start to end; runs on the thread that will process the link's events.
 PortResult RunOnPort(const Job &job, const std::string &port)
 {
-    const std::string &command = job.arguments.command;
-    const bool changes = ChangesModule(command);
+    const bool changes = job.command.Has(ChangesModule);
     PortResult result;
     result.port = port;
     if (changes)
@@ -35,18 +34,7 @@ PortResult RunOnPort(const Job &job, const std::string &port)
             module.Session().SetTrace([&job, &port](bool sent, std::string_view bytes) {
                 job.tracer->Line(port, sent, bytes);
             });
-        if (command == "detect")
-            module.Detect(out);
-        else if (command == "read")
-            module.Read(out);
-        else if (command == "verify")
-            module.Verify(out);
-        else if (command == "write")
-            module.Write(out);
-        else if (command == "default")
-            module.RestoreDefaults(out);
-        else if (command == "volume")
-            module.SetVolume(out);
+        (module.*job.command.onPort)(out);
     } catch (const Failure &failure) {
         result.status = failure.status;
         result.message = failure.message;
@@ -105,33 +93,23 @@ void RefuseSameDevice(const std::vector<std::string> &ports)
 
 } // namespace
 
-int RunOnModules(const Arguments &arguments, std::ostream &out, std::ostream &err, Changed &changed)
+int RunOnModules(const Command &command, const Arguments &arguments, std::ostream &out,
+                 std::ostream &err, Changed &changed)
 {
-    const std::string &command = arguments.command;
-    Job job{arguments, std::nullopt, {}, nullptr};
+    Job job{arguments, command, std::nullopt, {}, nullptr};
+    // Every file is checked whole, and the backup's place made, before any port is touched.
     RefuseSameDevice(arguments.ports);
-    if (command == "read" && !job.Batch() && !arguments.operands.empty())
-        RefuseOverwrite(arguments.operands[0], port::ResolveDevice(arguments.ports[0]),
-                        "the port's device");
-    // The file is checked whole, and the backup's place made, before any port is touched.
-    if (command == "write" || command == "verify")
-        job.settings = LoadFile(arguments.operands[0]);
-    if (BacksUpFirst(command) && arguments.backup)
+    if (command.prepare)
+        command.prepare(job);
+    if (command.Has(BacksUpFirst) && arguments.backup)
         job.backupDir = MakeBackupFolder(arguments);
-    if (job.Batch() && (command == "read" || !job.backupDir.empty()))
+    if (job.Batch() && !job.backupDir.empty())
         RefuseSharedFileNames(arguments.ports);
-    if (command == "read" && job.Batch()) {
-        std::error_code error;
-        std::filesystem::create_directories(arguments.operands[0], error);
-        if (error)
-            throw Failure(FileError, arguments.operands[0] +
-                                         ": the folder cannot be made: " + error.message());
-    }
     std::optional<Tracer> tracer;
     if (arguments.trace)
         job.tracer = &tracer.emplace(err);
 
-    return ReportResults(command, RunOnPorts(job), arguments.json, out, err, changed);
+    return ReportResults(arguments.command, RunOnPorts(job), arguments.json, out, err, changed);
 }
 
 } // namespace cli

@@ -10,9 +10,10 @@
 namespace cli {
 
 struct Arguments;
+struct Command;
 
 // Gives the highest status of any port.
-int RunOnModules(const Arguments &arguments, std::ostream &out, std::ostream &err,
-                 Changed &changed);
+int RunOnModules(const Command &command, const Arguments &arguments, std::ostream &out,
+                 std::ostream &err, Changed &changed);
 
 } // namespace cli

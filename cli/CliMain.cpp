@@ -7,9 +7,8 @@
 
 #include "cli/BatchRunner.h"
 #include "cli/CliArguments.h"
-#include "cli/FileCommands.h"
+#include "cli/CommandTable.h"
 #include "cli/Help.h"
-#include "cli/PortList.h"
 #include "cli/Report.h"
 #include "protocol/TextFile.h"
 
@@ -17,18 +16,13 @@ namespace cli {
 
 namespace {
 
+// The one dispatch: a command runs once on its own, or on every port given.
 int Run(const Arguments &arguments, std::ostream &out, std::ostream &err, Changed &changed)
 {
-    const std::string &command = arguments.command;
-    if (command == "ports")
-        return ShowPorts(arguments, out);
-    if (command == "check")
-        return CheckFile(arguments, out);
-    if (command == "export-csv")
-        return ExportCsv(arguments, out);
-    if (command == "import-csv")
-        return ImportCsv(arguments, out);
-    return RunOnModules(arguments, out, err, changed);
+    const Command &command = *FindCommand(arguments.command);
+    if (command.run)
+        return command.run(arguments, out);
+    return RunOnModules(command, arguments, out, err, changed);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 // nmct-cli: the module's operations for scripts, one command per run. RunCli is the whole
 // program except the Qt application object, which the link's waits need and main makes. The
-// exit statuses are in Exit.h.
+// commands are a table (CommandTable.h); the exit statuses are in Exit.h.
 
 #include <iosfwd>
 #include <string>

@@ -1,55 +1,30 @@
 #include "cli/Help.h"
 
+#include <sstream>
+
+#include "cli/CliArguments.h"
+#include "cli/CommandTable.h"
+
 namespace cli {
 
 namespace {
 
-const char *const Help = R"(Usage: nmct-cli [OPTIONS] COMMAND [ARGUMENTS]
+constexpr std::size_t Column = 18; // where an entry's text starts
+constexpr std::size_t Width = 80;
+
+const char *const Intro = R"(Usage: nmct-cli [OPTIONS] COMMAND [ARGUMENTS]
 
 Reads, writes and checks radio modules on serial ports, as the window does, and
 keeps their settings in parameter files (plain text; see "read").
 
 Commands:
-  ports           list the port names (COM1, ...) and the devices they open here,
-                  and the serial adapters attached
-  detect          show the module's model and version
-  read [FILE]     read the module's settings into FILE (or print them); with
-                  several ports FILE is a folder that gets PORT.nmct per port
-  write FILE      save a backup of the module's settings, write FILE's settings
-                  into the module, then read them back and compare
-  verify FILE     read the module and list every setting that differs from FILE
-  default         save a backup, then restore the module's factory settings
-  volume N        set the volume, 0 to 4
-  check FILE      check FILE without a module: exit 0, or 3 with its errors
-  export-csv FILE [CSV]
-                  FILE's channel table as CSV, for a spreadsheet (or print it)
-  import-csv CSV FILE
-                  replace FILE's channels with the CSV's rows; FILE's tones and
-                  squelch stay, its comments do not
+)";
 
+const char *const OptionsIntro = R"(
 Options (before the command, taken after it too; "--" ends them: check -- -x.nmct):
-  -p, --port PORT COMn (as the window names ports) or a device path such as
-                  /dev/ttyUSB0; default: $NMCT_PORT. Repeat it to run detect,
-                  read, write, verify, default or volume on every port at once:
-                  one result line per port, in the order given
-  --no-verify     with write: do not read back
-  --backup-dir DIR
-                  with write and default: keep the backup in DIR instead of
-                  $XDG_STATE_HOME/nmct/backups (~/.local/state/nmct/backups)
-  --no-backup     with write and default: no backup
-  --json          one JSON document on standard output instead of text, for
-                  ports and the commands that talk to a module: {"command",
-                  "status", "message" (when it failed before any port), "ports":
-                  [{"port", "device", "model", "version", "outcome" (ok, file
-                  error, no module, differs, failed), "status", "change"
-                  (nothing sent, not acknowledged, acknowledged, confirmed),
-                  "message", "backup", "file", "differences": [{"setting",
-                  "file", "module"}]}]}; ports lists "ports" and "adapters"
-  --trace         every byte sent (>) and received (<) on standard error, with
-                  the seconds since start, the port, hex and printable text
-  -h, --help      this text
-  --version       the program's version
+)";
 
+const char *const Closing = R"(
 The backup is the module's settings as "read" saves them, in a file named after
 the port, model, version and time (UTC); its path is printed. Writing it back
 restores the module. A backup that cannot be saved stops the write: nothing is
@@ -82,11 +57,52 @@ Example, a batch of modules on four adapters:
   nmct-cli -p COM3 -p COM4 -p COM5 -p COM6 write site.nmct   # the others
 )";
 
+// "  read [FILE]     read the module's ...", the text wrapped under itself.
+std::string Entry(const std::string &usage, const std::string &text)
+{
+    const std::string indent(Column, ' ');
+    std::string entry;
+    std::string line = "  " + usage;
+    if (line.size() < Column) {
+        line.resize(Column, ' ');
+    } else {
+        entry = line + "\n";
+        line = indent;
+    }
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (line.size() > Column && line.size() + 1 + word.size() > Width) {
+            entry += line + "\n";
+            line = indent;
+        }
+        if (line.size() > Column)
+            line += ' ';
+        line += word;
+    }
+    return entry + line + "\n";
+}
+
+// "-p, --port PORT"
+std::string Usage(const Option &option)
+{
+    std::string usage = option.letter ? std::string("-") + option.letter + ", " : "";
+    usage += std::string("--") + option.name;
+    if (option.value)
+        usage += std::string(" ") + option.value;
+    return usage;
+}
+
 } // namespace
 
 std::string HelpText()
 {
-    return Help;
+    std::string help = Intro;
+    for (const Command &command : Commands())
+        help += Entry(command.usage, command.help);
+    help += OptionsIntro;
+    for (const Option &option : Options())
+        help += Entry(Usage(option), OptionText(option, option.help));
+    return help + Closing;
 }
 
 } // namespace cli

@@ -1,6 +1,6 @@
 #pragma once
-// nmct-cli --help: the commands, the options, backups, files, what a module holds after a
-// change, and the exit statuses.
+// nmct-cli --help: the commands and options from their tables, then what holds for all of them
+// (backups, files, what a module holds after a change, exit statuses).
 
 #include <string>
 

@@ -1,5 +1,6 @@
 #include "cli/ModuleCommands.h"
 
+#include <filesystem>
 #include <ostream>
 
 #include "cli/Backup.h"
@@ -14,6 +15,28 @@ namespace cli {
 bool Job::Batch() const
 {
     return arguments.ports.size() > 1;
+}
+
+void LoadSettingsFile(Job &job)
+{
+    job.settings = LoadFile(job.arguments.operands[0]);
+}
+
+void PrepareRead(Job &job)
+{
+    const Arguments &arguments = job.arguments;
+    if (!job.Batch()) {
+        if (!arguments.operands.empty())
+            RefuseOverwrite(arguments.operands[0], port::ResolveDevice(arguments.ports[0]),
+                            "the port's device");
+        return;
+    }
+    RefuseSharedFileNames(arguments.ports);
+    std::error_code error;
+    std::filesystem::create_directories(arguments.operands[0], error);
+    if (error)
+        throw Failure(FileError,
+                      arguments.operands[0] + ": the folder cannot be made: " + error.message());
 }
 
 // Only a module's own identity lets anything more be sent: line noise or another device that
@@ -105,7 +128,7 @@ void ModuleCommands::Write(std::ostream &out)
     const std::string &path = job.arguments.operands[0];
     Backup(out);
     Acknowledged(session.Set(SetValuesFromSettings(*job.settings)), "writing",
-                 "the module's settings are unknown, check them with: " + Advice("verify"));
+                 "the module's settings are unknown, check them with: " + VerifyAdvice());
     result.done = "written and acknowledged, not read back";
     if (!job.arguments.verify)
         return;
@@ -113,7 +136,7 @@ void ModuleCommands::Write(std::ostream &out)
     const std::optional<ModuleSettings> held = ReadSettings(why);
     if (!held)
         throw Failure(OperationFailed, where + ": reading the settings back failed: " + why + "; " +
-                                           result.done + ": check them with: " + Advice("verify"));
+                                           result.done + ": check them with: " + VerifyAdvice());
     if (const std::size_t count = Differences(*held, out); count != 0) {
         result.done = "written and acknowledged, but differs from " + path + " in " +
                       std::to_string(count) + " settings";
@@ -180,12 +203,14 @@ void ModuleCommands::Backup(std::ostream &out)
 // The command that shows or mends what a failed change left, ready to paste.
 std::string ModuleCommands::Advice(const std::string &command) const
 {
-    std::string advice = std::string(Program) + " -p " + ShellWord(result.port) + " " + command;
-    if (command == "verify") {
-        const std::string &path = job.arguments.operands[0];
-        advice += " " + (path == "-" ? std::string("FILE") : ShellWord(path));
-    }
-    return advice;
+    return std::string(Program) + " -p " + ShellWord(result.port) + " " + command;
+}
+
+// Compares with the file the run was given; one that came on standard input has no name.
+std::string ModuleCommands::VerifyAdvice() const
+{
+    const std::string &path = job.arguments.operands[0];
+    return Advice("verify " + (path == "-" ? std::string("FILE") : ShellWord(path)));
 }
 
 } // namespace cli

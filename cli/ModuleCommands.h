@@ -14,18 +14,26 @@
 namespace cli {
 
 struct Arguments;
+struct Command;
 class Tracer;
 
 // What every port is given alike: read and checked before any port is opened.
 struct Job
 {
     const Arguments &arguments;
+    const Command &command;
     std::optional<ModuleSettings> settings; // the file the module is written or compared with
     std::string backupDir;                  // empty: no backup
     Tracer *tracer = nullptr;
 
     bool Batch() const;
 };
+
+// Before any port opens: the file that write and verify give every port, checked whole.
+void LoadSettingsFile(Job &job);
+// Before any port opens: read's file is not the port's own device; with several ports, a file
+// per port in a folder that is made.
+void PrepareRead(Job &job);
 
 class ModuleCommands
 {
@@ -49,6 +57,7 @@ private:
     std::size_t Differences(const ModuleSettings &held, std::ostream &out);
     void Backup(std::ostream &out);
     std::string Advice(const std::string &command) const;
+    std::string VerifyAdvice() const;
 
     const Job &job;
     PortResult &result;
