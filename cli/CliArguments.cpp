@@ -1,60 +1,21 @@
 #include "cli/CliArguments.h"
 
-#include "protocol/TextFile.h"
+#include "cli/CommandTable.h"
 #include "session/Latin1.h"
 
 #include <QCommandLineParser>
 
 #include <algorithm>
-#include <map>
-
-#include "cli/CliMain.h"
 
 namespace cli {
 
 namespace {
 
-struct CommandForm
-{
-    std::size_t least;
-    std::size_t most;
-    const char *usage;
-    bool talks;   // opens a port and talks to the module
-    bool changes; // sends what changes the module
-    bool backsUp; // saves the module's settings before it changes them
-};
-
-const std::map<std::string, CommandForm> &Commands()
-{
-    static const std::map<std::string, CommandForm> commands{
-        {"ports", {0, 0, "ports", false, false, false}},
-        {"detect", {0, 0, "detect", true, false, false}},
-        {"read", {0, 1, "read [FILE]", true, false, false}},
-        {"write", {1, 1, "[--no-verify] write FILE", true, true, true}},
-        {"verify", {1, 1, "verify FILE", true, false, false}},
-        {"default", {0, 0, "default", true, true, true}},
-        {"volume", {1, 1, "volume N", true, true, false}},
-        {"check", {1, 1, "check FILE", false, false, false}},
-        {"export-csv", {1, 2, "export-csv FILE [CSV]", false, false, false}},
-        {"import-csv", {2, 2, "import-csv CSV FILE", false, false, false}},
-    };
-    return commands;
-}
-
-const CommandForm *FormOf(const std::string &command)
-{
-    const auto form = Commands().find(command);
-    return form == Commands().end() ? nullptr : &form->second;
-}
+using Values = std::vector<std::string>;
 
 [[noreturn]] void Refuse(const std::string &message)
 {
     throw Failure(BadArguments, message);
-}
-
-[[noreturn]] void RefuseVolume(const std::string &level)
-{
-    Refuse("volume must be 0 to 4, not '" + level + "'");
 }
 
 // A name as typed, without the blanks a copy and paste brings along.
@@ -67,82 +28,160 @@ std::string Trimmed(const std::string &name)
     return name.substr(first, name.find_last_not_of(blanks) - first + 1);
 }
 
-} // namespace
-
-bool TalksToModule(const std::string &command)
+void TakePorts(Arguments &parsed, const Values &values)
 {
-    const CommandForm *form = FormOf(command);
-    return form && form->talks;
-}
-
-bool ChangesModule(const std::string &command)
-{
-    const CommandForm *form = FormOf(command);
-    return form && form->changes;
-}
-
-bool BacksUpFirst(const std::string &command)
-{
-    const CommandForm *form = FormOf(command);
-    return form && form->backsUp;
-}
-
-Arguments ParseArguments(const std::vector<std::string> &arguments, const char *environmentPort)
-{
-    QCommandLineParser parser;
-    const QCommandLineOption help({"h", "help"}, "");
-    const QCommandLineOption version("version", "");
-    const QCommandLineOption port({"p", "port"}, "", "PORT");
-    const QCommandLineOption noVerify("no-verify", "");
-    const QCommandLineOption json("json", "");
-    const QCommandLineOption trace("trace", "");
-    const QCommandLineOption noBackup("no-backup", "");
-    const QCommandLineOption backupDir("backup-dir", "", "DIR");
-    parser.addOptions({help, version, port, noVerify, json, trace, noBackup, backupDir});
-
-    QStringList list{"nmct-cli"};
-    for (const std::string &argument : arguments)
-        list << Latin1Text(argument);
-    if (!parser.parse(list)) {
-        // No option is a number: "-1" is a level below the volume's range, not an option.
-        const bool volume =
-            std::find(arguments.begin(), arguments.end(), "volume") != arguments.end();
-        for (const QString &name : parser.unknownOptionNames()) {
-            bool number = false;
-            name.toLongLong(&number);
-            if (volume && number)
-                RefuseVolume("-" + Latin1Bytes(name));
-        }
-        std::string error = Latin1Bytes(parser.errorText());
-        if (!error.empty() && error.back() == '.')
-            error.pop_back();
-        Refuse(error + " (see --help)");
-    }
-
-    Arguments parsed;
-    parsed.help = parser.isSet(help);
-    parsed.version = parser.isSet(version);
-    if (parsed.help || parsed.version)
-        return parsed;
-    parsed.verify = !parser.isSet(noVerify);
-    parsed.json = parser.isSet(json);
-    parsed.trace = parser.isSet(trace);
-    parsed.backup = !parser.isSet(noBackup);
-    for (const QString &value : parser.values(port)) {
-        const std::string name = Trimmed(Latin1Bytes(value));
+    for (const std::string &value : values) {
+        const std::string name = Trimmed(value);
         if (name.empty())
             Refuse("--port needs a port name, e.g. --port COM3");
         if (std::find(parsed.ports.begin(), parsed.ports.end(), name) != parsed.ports.end())
             Refuse("port '" + name + "' is given twice");
         parsed.ports.push_back(name);
     }
+}
+
+void TakeBackupDir(Arguments &parsed, const Values &values)
+{
+    parsed.backupDir = values.back();
+    if (parsed.backupDir.empty())
+        Refuse("--backup-dir needs a folder");
+}
+
+QString NameOf(const Option &option)
+{
+    return QString::fromLatin1(option.name);
+}
+
+Values ValuesOf(const QCommandLineParser &parser, const Option &option)
+{
+    Values values;
+    for (const QString &value : parser.values(NameOf(option)))
+        values.push_back(Latin1Bytes(value));
+    return values;
+}
+
+// Why the parser stopped, as a refusal.
+[[noreturn]] void RefuseParse(const QCommandLineParser &parser, const Values &arguments)
+{
+    // No option is a number: "-1" is the operand of a command that takes a number, out of range.
+    for (const QString &name : parser.unknownOptionNames()) {
+        bool number = false;
+        name.toLongLong(&number);
+        for (const std::string &argument : arguments) {
+            const Command *command = FindCommand(argument);
+            if (number && command && command->Has(NumberOperand) && command->check) {
+                Arguments operand;
+                operand.command = argument;
+                operand.operands = {"-" + Latin1Bytes(name)};
+                command->check(operand);
+            }
+        }
+    }
+    std::string error = Latin1Bytes(parser.errorText());
+    if (!error.empty() && error.back() == '.')
+        error.pop_back();
+    Refuse(error + " (see --help)");
+}
+
+} // namespace
+
+const std::vector<Option> &Options()
+{
+    static const std::vector<Option> options{
+        {.letter = "p",
+         .name = "port",
+         .value = "PORT",
+         .help = "COMn (as the window names ports) or a device path such as /dev/ttyUSB0; "
+                 "default: $NMCT_PORT. Repeat it to run {talkers} on every port at once: one "
+                 "result line per port, in the order given",
+         .take = TakePorts},
+        {.name = "no-verify",
+         .help = "with {with}: do not read back",
+         .goesWith = ReadsBack,
+         .refusal = "--no-verify goes with {with} only",
+         .take = [](Arguments &parsed, const Values &) { parsed.verify = false; }},
+        {.name = "backup-dir",
+         .value = "DIR",
+         .help = "with {with}: keep the backup in DIR instead of $XDG_STATE_HOME/nmct/backups "
+                 "(~/.local/state/nmct/backups)",
+         .goesWith = BacksUpFirst,
+         .refusal = "--no-backup and --backup-dir go with {with} only",
+         .take = TakeBackupDir},
+        {.name = "no-backup",
+         .help = "with {with}: no backup",
+         .goesWith = BacksUpFirst,
+         .refusal = "--no-backup and --backup-dir go with {with} only",
+         .take = [](Arguments &parsed, const Values &) { parsed.backup = false; }},
+        {.name = "json",
+         .help = "one JSON document on standard output instead of text, for ports and the "
+                 "commands that talk to a module: {\"command\", \"status\", \"message\" (when it "
+                 "failed before any port), \"ports\": [{\"port\", \"device\", \"model\", "
+                 "\"version\", \"outcome\" (ok, file error, no module, differs, failed), "
+                 "\"status\", \"change\" (nothing sent, not acknowledged, acknowledged, "
+                 "confirmed), \"message\", \"backup\", \"file\", \"differences\": [{\"setting\", "
+                 "\"file\", \"module\"}]}]}; ports lists \"ports\" and \"adapters\"",
+         .goesWith = PrintsJson,
+         .refusal = "--json goes with ports and the commands that talk to a module",
+         .take = [](Arguments &parsed, const Values &) { parsed.json = true; }},
+        {.name = "trace",
+         .help = "every byte sent (>) and received (<) on standard error, with the seconds since "
+                 "start, the port, hex and printable text",
+         .take = [](Arguments &parsed, const Values &) { parsed.trace = true; }},
+        {.letter = "h",
+         .name = "help",
+         .help = "this text",
+         .take = [](Arguments &parsed, const Values &) { parsed.help = true; },
+         .alone = true},
+        {.name = "version",
+         .help = "the program's version",
+         .take = [](Arguments &parsed, const Values &) { parsed.version = true; },
+         .alone = true},
+    };
+    return options;
+}
+
+std::string OptionText(const Option &option, const char *text)
+{
+    std::string filled = text;
+    const auto fill = [&filled](const std::string &mark, const std::string &names) {
+        for (std::size_t at = filled.find(mark); at != std::string::npos; at = filled.find(mark))
+            filled.replace(at, mark.size(), names);
+    };
+    fill("{with}", CommandNames(option.goesWith, "and"));
+    fill("{talkers}", CommandNames(TalksToModule, "or"));
+    return filled;
+}
+
+Arguments ParseArguments(const std::vector<std::string> &arguments, const char *environmentPort)
+{
+    QCommandLineParser parser;
+    for (const Option &option : Options()) {
+        QStringList names{NameOf(option)};
+        if (option.letter)
+            names.prepend(QString::fromLatin1(option.letter));
+        parser.addOption(QCommandLineOption(names, QString(), QString::fromLatin1(option.value)));
+    }
+    QStringList list{"nmct-cli"};
+    for (const std::string &argument : arguments)
+        list << Latin1Text(argument);
+    if (!parser.parse(list))
+        RefuseParse(parser, arguments);
+
+    Arguments parsed;
+    bool alone = false;
+    for (const Option &option : Options()) {
+        if (option.alone && parser.isSet(NameOf(option))) {
+            option.take(parsed, {});
+            alone = true;
+        }
+    }
+    if (alone)
+        return parsed;
+    for (const Option &option : Options())
+        if (parser.isSet(NameOf(option)))
+            option.take(parsed, ValuesOf(parser, option));
     if (parsed.ports.empty() && environmentPort && !Trimmed(environmentPort).empty())
         parsed.ports.push_back(Trimmed(environmentPort));
-    if (parser.isSet(backupDir)) {
-        parsed.backupDir = Latin1Bytes(parser.value(backupDir));
-        if (parsed.backupDir.empty())
-            Refuse("--backup-dir needs a folder");
-    }
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
@@ -151,36 +190,20 @@ Arguments ParseArguments(const std::vector<std::string> &arguments, const char *
     for (qsizetype i = 1; i < positional.size(); ++i)
         parsed.operands.push_back(Latin1Bytes(positional[i]));
 
-    const CommandForm *form = FormOf(parsed.command);
-    if (!form)
+    const Command *command = FindCommand(parsed.command);
+    if (!command)
         Refuse("unknown command '" + parsed.command + "' (see --help)");
-    const std::string &command = parsed.command;
-    if (parsed.operands.size() < form->least || parsed.operands.size() > form->most)
-        Refuse("usage: nmct-cli [OPTIONS] " + std::string(form->usage));
-    if (!parsed.verify && command != "write")
-        Refuse("--no-verify goes with write only");
-    if ((!parsed.backup || parser.isSet(backupDir)) && !form->backsUp)
-        Refuse("--no-backup and --backup-dir go with write and default only");
-    if (!parsed.backup && parser.isSet(backupDir))
+    if (parsed.operands.size() < command->least || parsed.operands.size() > command->most)
+        Refuse("usage: nmct-cli [OPTIONS] " + std::string(command->usage));
+    for (const Option &option : Options())
+        if (option.goesWith && !command->Has(option.goesWith) && parser.isSet(NameOf(option)))
+            Refuse(OptionText(option, option.refusal));
+    if (!parsed.backup && !parsed.backupDir.empty())
         Refuse("--no-backup and --backup-dir exclude each other");
-    if (parsed.json && !TalksToModule(command) && command != "ports")
-        Refuse("--json goes with ports and the commands that talk to a module");
-    if (parsed.json && command == "read" &&
-        (parsed.operands.empty() || parsed.operands[0] == "-" ||
-         NamedDescriptor(parsed.operands[0]) == 1))
-        Refuse("--json with read needs a FILE (standard output carries the JSON)");
-    if (command == "volume") {
-        const std::string &level = parsed.operands[0];
-        if (level.size() != 1 || level[0] < '0' || level[0] > '4')
-            RefuseVolume(level);
-    }
-    if (TalksToModule(command)) {
-        if (parsed.ports.empty())
-            Refuse("no port given: use --port COMn or --port /dev/..., or set NMCT_PORT");
-        if (command == "read" && parsed.ports.size() > 1 &&
-            (parsed.operands.empty() || parsed.operands[0] == "-"))
-            Refuse("read from several ports needs a folder: read DIR");
-    }
+    if (command->check)
+        command->check(parsed);
+    if (command->Has(TalksToModule) && parsed.ports.empty())
+        Refuse("no port given: use --port COMn or --port /dev/..., or set NMCT_PORT");
     return parsed;
 }
 

@@ -5,16 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+#include "cli/Exit.h"
 
-// A failure that ends the run with its exit status and message (without the program's name).
-class Failure
-{
-public:
-    Failure(int status, std::string message) : status(status), message(std::move(message)) {}
-    int status;
-    std::string message;
-};
+namespace cli {
 
 struct Arguments
 {
@@ -30,16 +23,29 @@ struct Arguments
     std::vector<std::string> operands;
 };
 
+// One option, one entry: its names, its help, the commands it goes with and what it sets.
+struct Option
+{
+    const char *letter = nullptr; // "p", or none
+    const char *name = nullptr;
+    const char *value = nullptr; // "PORT", or none for a flag
+    // For --help, which wraps it. In this and the refusal, "{with}" stands for the commands the
+    // option goes with ("write and default"), "{talkers}" for those that talk to a module.
+    const char *help = nullptr;
+    unsigned goesWith = 0;         // a CommandFlag; 0: every command
+    const char *refusal = nullptr; // when given with a command that lacks the flag
+    // Stores what was given (each value, in order; none for a flag), or refuses it.
+    void (*take)(Arguments &, const std::vector<std::string> &values) = nullptr;
+    bool alone = false; // nothing else is looked at: --help, --version
+};
+
+const std::vector<Option> &Options();
+// The option's text with its "{with}" and "{talkers}" filled in.
+std::string OptionText(const Option &option, const char *text);
+
 // `environmentPort` ($NMCT_PORT, may be null) stands in when no --port is given. Arguments are
 // the system's bytes and stay so: a path that is not UTF-8 still names the user's file. Throws
 // Failure with status BadArguments.
 Arguments ParseArguments(const std::vector<std::string> &arguments, const char *environmentPort);
-
-// The commands that talk to a module, and so take one or several ports.
-bool TalksToModule(const std::string &command);
-// The commands that send what changes the module: settings, factory settings or volume.
-bool ChangesModule(const std::string &command);
-// The commands that save the module's settings before they change them.
-bool BacksUpFirst(const std::string &command);
 
 } // namespace cli

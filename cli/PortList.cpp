@@ -1,8 +1,13 @@
 #include "cli/PortList.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <filesystem>
 #include <ostream>
 
+#include "cli/CliArguments.h"
+#include "cli/Report.h"
 #include "serial/SerialPorts.h"
 
 namespace cli {
@@ -75,6 +80,36 @@ void ListPorts(std::ostream &out)
     }
     if (adapters.empty())
         out << "  (none)\n";
+}
+
+namespace {
+
+void ListPortsJson(std::ostream &out)
+{
+    const std::vector<PortName> names = ListPortNames();
+    QJsonArray ports, adapters;
+    for (const PortName &name : names)
+        ports.append(QJsonObject{
+            {"port", Json(name.name)}, {"device", Json(name.path)}, {"target", Json(name.device)}});
+    for (const AdapterEntry &adapter : ListAdapters(names))
+        adapters.append(QJsonObject{{"name", Json(adapter.name)},
+                                    {"device", Json(adapter.device)},
+                                    {"port", Json(adapter.port)}});
+    PrintJson(
+        QJsonObject{
+            {"command", "ports"}, {"status", Success}, {"ports", ports}, {"adapters", adapters}},
+        out);
+}
+
+} // namespace
+
+int ShowPorts(const Arguments &arguments, std::ostream &out)
+{
+    if (arguments.json)
+        ListPortsJson(out);
+    else
+        ListPorts(out);
+    return Success;
 }
 
 } // namespace cli

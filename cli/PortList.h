@@ -1,12 +1,14 @@
 #pragma once
-// What `nmct-cli ports` prints: which COM names lead to a device on this machine, and the
-// serial adapters the system lists by their identity.
+// The ports command: which COM names lead to a device on this machine, and the serial adapters
+// the system lists by their identity, as text or JSON.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 namespace cli {
+
+struct Arguments;
 
 struct PortName
 {
@@ -26,5 +28,7 @@ std::vector<PortName> ListPortNames();
 std::vector<AdapterEntry> ListAdapters(const std::vector<PortName> &names);
 
 void ListPorts(std::ostream &out);
+// The list as text, or with --json as {"command", "status", "ports", "adapters"}.
+int ShowPorts(const Arguments &arguments, std::ostream &out);
 
 } // namespace cli
