@@ -1,6 +1,7 @@
 #include "cli/CliArguments.h"
 
 #include "cli/CommandTable.h"
+#include "protocol/ParamText.h"
 #include "session/Latin1.h"
 
 #include <QCommandLineParser>
@@ -60,23 +61,38 @@ Values ValuesOf(const QCommandLineParser &parser, const Option &option)
     return values;
 }
 
+// The command word among arguments the parser refused: the first that is neither an option nor
+// an option's value.
+const Command *CommandAmong(const Values &arguments)
+{
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        if (argument == "--")
+            return i + 1 < arguments.size() ? FindCommand(arguments[i + 1]) : nullptr;
+        if (argument.empty() || argument[0] != '-')
+            return FindCommand(argument);
+        for (const Option &option : Options())
+            if (option.value && argument.find('=') == std::string::npos &&
+                (argument == std::string("--") + option.name ||
+                 (option.letter && argument == std::string("-") + option.letter)))
+                ++i; // its value follows
+    }
+    return nullptr;
+}
+
 // Why the parser stopped, as a refusal.
 [[noreturn]] void RefuseParse(const QCommandLineParser &parser, const Values &arguments)
 {
     // No option is a number: "-1" is the operand of a command that takes a number, out of range.
-    for (const QString &name : parser.unknownOptionNames()) {
-        bool number = false;
-        name.toLongLong(&number);
-        for (const std::string &argument : arguments) {
-            const Command *command = FindCommand(argument);
-            if (number && command && command->Has(NumberOperand) && command->check) {
+    const Command *command = CommandAmong(arguments);
+    if (command && command->Has(NumberOperand) && command->check)
+        for (const std::string &argument : arguments)
+            if (argument.size() > 1 && argument[0] == '-' && paramtext::IsDigit(argument[1])) {
                 Arguments operand;
-                operand.command = argument;
-                operand.operands = {"-" + Latin1Bytes(name)};
+                operand.command = command->name;
+                operand.operands = {argument};
                 command->check(operand);
             }
-        }
-    }
     std::string error = Latin1Bytes(parser.errorText());
     if (!error.empty() && error.back() == '.')
         error.pop_back();
