@@ -28,7 +28,7 @@ const Substitution Substitutions[] = {
     {Face::MsSerif, {"Liberation Serif", "DejaVu Serif"}},
     {Face::TimesNewRoman, {"Liberation Serif", "DejaVu Serif"}},
     {Face::KaiTiGb2312, {"WenQuanYi Micro Hei", "DejaVu Sans"}},
-    // A monospaced face with half-width Latin letters, like the original.
+    // A monospaced face whose Latin letters are half as wide as its Chinese ones.
     {Face::NSimSun, {"WenQuanYi Micro Hei Mono", "WenQuanYi Micro Hei", "DejaVu Sans Mono"}},
 };
 

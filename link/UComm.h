@@ -1,8 +1,9 @@
 #pragma once
 // TKVComm: a blocking request/response service over the event-driven serial component.
 //
-// The main window owns exactly one TKVComm for its whole life; the TKVComm owns its TComm.
-// Everything here runs on the main (GUI) thread: SendCommand waits for the reply by polling,
+// The module session owns exactly one TKVComm for its whole life (the window's session, or each
+// of nmct-cli's ports' sessions); the TKVComm owns its TComm. Everything here runs on the
+// thread that made it (for the window, the GUI thread): SendCommand waits for the reply by polling,
 // and while it waits it lets Qt process all pending events. That processing is what delivers
 // the reply (TComm raises OnReceiveData from posted events), and it also runs the user's clicks
 // and the presence timer, so re-entry is normal here: Busy() is the only guard against it.

@@ -3,6 +3,7 @@
 // own editing slips past them.
 
 #include "widgets/FrequencyEdit.h"
+#include "widgets/TypedCharacter.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -15,17 +16,6 @@
 #include <QPointer>
 
 #include <algorithm>
-
-namespace {
-bool IsTypedCharacter(const QKeyEvent &event)
-{
-    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    const QString text = event.text();
-    return !text.isEmpty() &&
-           std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
-}
-} // namespace
 
 void FrequencyEdit::keyPressEvent(QKeyEvent *event)
 {

@@ -1,4 +1,5 @@
 #include "widgets/Selectors.h"
+#include "widgets/TypedCharacter.h"
 
 #include <QAbstractItemView>
 #include <QKeyEvent>
@@ -11,15 +12,6 @@
 #include <utility>
 
 namespace {
-// A key that stands for a character typed by the user, not a shortcut or an editing key.
-bool IsTypedCharacter(const QKeyEvent &event)
-{
-    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    const QString text = event.text();
-    return !text.isEmpty() && text.front().isPrint();
-}
-
 std::chrono::milliseconds SteadyNow()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
