@@ -30,6 +30,8 @@ PortResult RunOnPort(const Job &job, const std::string &port)
     std::ostringstream out;
     try {
         ModuleCommands module(job, result);
+        if (job.arguments.replyWaitMs > 0)
+            module.Session().SetReplyWait(job.arguments.replyWaitMs);
         if (job.tracer)
             module.Session().SetTrace([&job, &port](bool sent, std::string_view bytes) {
                 job.tracer->Line(port, sent, bytes);

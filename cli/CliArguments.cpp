@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <charconv>
 
 namespace cli {
 
@@ -39,6 +40,20 @@ void TakePorts(Arguments &parsed, const Values &values)
             Refuse("port '" + name + "' is given twice");
         parsed.ports.push_back(name);
     }
+}
+
+constexpr int LongestReplyWaitMs = 60000;
+
+void TakeReplyWait(Arguments &parsed, const Values &values)
+{
+    const std::string &text = values.back();
+    int wait = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), wait);
+    if (error != std::errc() || end != text.data() + text.size() || wait < 10 ||
+        wait > LongestReplyWaitMs)
+        Refuse("--reply-wait must be 10 to " + std::to_string(LongestReplyWaitMs) +
+               " milliseconds, not " + paramtext::Quoted(text));
+    parsed.replyWaitMs = wait;
 }
 
 void TakeBackupDir(Arguments &parsed, const Values &values)
@@ -139,6 +154,13 @@ const std::vector<Option> &Options()
          .goesWith = PrintsJson,
          .refusal = "--json goes with ports and the commands that talk to a module",
          .take = [](Arguments &parsed, const Values &) { parsed.json = true; }},
+        {.name = "reply-wait",
+         .value = "MS",
+         .help = "how long each command waits for the module's reply, in milliseconds (10 to "
+                 "60000; default 510, as the window waits), for slow modules and slow links",
+         .goesWith = TalksToModule,
+         .refusal = "--reply-wait goes with the commands that talk to a module",
+         .take = TakeReplyWait},
         {.name = "trace",
          .help = "every byte sent (>) and received (<) on standard error, with the seconds since "
                  "start, the port, hex and printable text",

@@ -19,6 +19,7 @@ struct Arguments
     bool trace = false;
     bool backup = true;
     std::string backupDir; // empty: the state folder's
+    int replyWaitMs = 0;   // 0: the window's wait
     std::string command;
     std::vector<std::string> operands;
 };

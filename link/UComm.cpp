@@ -117,13 +117,18 @@ bool TKVComm::SendCommand(const std::string &text)
     // On a closed port nothing was sent, so nothing can answer: a chunk read before the port
     // was closed may still be delivered during this wait, and it is no reply.
     const bool sent = PortIsOpen();
-    for (int check = 0; check < ReplyChecks; ++check) {
+    for (int check = 0; check < replyChecks; ++check) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (received && sent)
             return true;
         QThread::msleep(CheckIntervalMs);
     }
     return false;
+}
+
+void TKVComm::SetReplyWait(int milliseconds)
+{
+    replyChecks = std::max(1, (milliseconds + CheckIntervalMs - 1) / CheckIntervalMs);
 }
 
 void TKVComm::GetReplyText(std::string &text) const

@@ -25,6 +25,7 @@ class TComm;
 class TKVComm
 {
 public:
+    // The reply wait: this many checks, CheckIntervalMs apart, about half a second.
     static constexpr int ReplyChecks = 51;
     static constexpr int CheckIntervalMs = 10;
     static constexpr std::uint16_t InputLen = 340;
@@ -44,6 +45,9 @@ public:
     // Sends the text and waits about half a second for a reply; true if one arrived.
     // Returns false at once, sending nothing, while another exchange is running.
     bool SendCommand(const std::string &text);
+    // A longer (or shorter) wait for slow modules and slow links: `milliseconds` rounded up to
+    // whole checks, at least one. The window keeps ReplyChecks.
+    void SetReplyWait(int milliseconds);
     bool Busy() const { return busy; }
 
     // The last reply, without its last two bytes. Both leave their argument as it was (text)
@@ -76,6 +80,7 @@ private:
     // Receives the fence posted behind the chunks already waiting when a command starts.
     QObject fence;
     unsigned command = 0;
+    int replyChecks = ReplyChecks;
     bool fencePassed = true;
     bool busy = false;
     bool received = false;

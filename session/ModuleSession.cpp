@@ -28,6 +28,11 @@ void ModuleSession::SetOnHandlerError(std::function<void(const std::exception &)
     link->SetOnHandlerError(std::move(handler));
 }
 
+void ModuleSession::SetReplyWait(int milliseconds)
+{
+    link->SetReplyWait(milliseconds);
+}
+
 void ModuleSession::SetTrace(Trace hook)
 {
     link->SetTrace(std::move(hook));

@@ -93,6 +93,9 @@ public:
     StepResult RestoreDefaults();
     StepResult SetVolume(const std::string &volumeText);
 
+    // How long each step waits for the module's reply; about half a second unless set.
+    void SetReplyWait(int milliseconds);
+
     // Runs when a handler of the serial component's events throws (on the GUI thread).
     void SetOnHandlerError(std::function<void(const std::exception &)> handler);
 

@@ -206,6 +206,13 @@ void TestCli::command_data()
         << port + QStringList{"read"} << none << good << 0 << "rx-tone  CDCSS 031N"
         << ""
         << "AAFAA AAFA1";
+    // Answered in 0.7 s, later than the window's wait: a slow link, given its time.
+    QTest::newRow("read --reply-wait, a late module")
+        << QStringList{"--reply-wait", "1500", "-p", "{port}", "read"} << none
+        << Faults{.reply = ReplyFault::Late, .lateDelay = std::chrono::milliseconds(700)} << 0
+        << "rx-tone  CDCSS 031N"
+        << ""
+        << "AAFAA AAFA1";
     QTest::newRow("read to a file") << port + QStringList{"read", "{file}"} << none << good << 0
                                     << "channel 3   452.1250  452.1250"
                                     << ""
