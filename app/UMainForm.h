@@ -2,7 +2,7 @@
 // The main window: the tool's only working window.
 //
 // Names: the window keeps the names its behaviour was first described with (T type, U unit,
-// E exception; btn, cbx, Edt, MEd, shp, lbl prefixes; handler = control + event). app/NAMES.md
+// E exception; btn, cbx, Edt, MEd, shp, lbl prefixes; handler = control + event). NAMES.md
 // explains them; the comment beside each control below says what it shows.
 //
 // Ownership: TfrmMain owns every control through Qt's parent chain; the controls are created in
