@@ -14,6 +14,7 @@
 #include "cli/Tracer.h"
 #include "protocol/TextFile.h"
 #include "serial/SerialPorts.h"
+#include "session/PortMap.h"
 
 namespace cli {
 
@@ -83,9 +84,10 @@ std::vector<PortResult> RunOnPorts(const Job &job)
 // Two names of one device in one batch would open it twice, and one would find it busy.
 void RefuseSameDevice(const std::vector<std::string> &ports)
 {
+    const PortMap map = LoadPortMap();
     std::vector<std::string> devices;
     for (const std::string &port : ports)
-        devices.push_back(port::ResolveDevice(port));
+        devices.push_back(RoutePort(port, map).target);
     for (std::size_t i = 0; i < ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
             if (SameFile(devices[i], devices[j]))

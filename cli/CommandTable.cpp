@@ -39,11 +39,16 @@ const std::vector<Command> &Commands()
     // In the order --help lists them.
     static const std::vector<Command> commands{
         {.name = "ports",
-         .usage = "ports",
-         .help = "list the port names (COM1, ...) and the devices they open here, and the serial "
-                 "adapters attached",
+         .usage = "ports [assign COMn DEVICE-OR-URL | unassign COMn]",
+         .help = "list the port names (COM1, ...), where each leads here and why, and the serial "
+                 "adapters attached; assign gives a COM name a device (a /dev/serial/by-id path "
+                 "survives replugging) or a network port (rfc2217://HOST:PORT, tcp://HOST:PORT) "
+                 "in your port map, $XDG_CONFIG_HOME/nmct/ports, without root; unassign takes it "
+                 "away",
+         .most = 3,
          .flags = PrintsJson,
-         .run = ShowPorts},
+         .check = CheckPortsOperands,
+         .run = RunPorts},
         {.name = "detect",
          .usage = "detect",
          .help = "show the module's model and version",

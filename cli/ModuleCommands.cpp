@@ -9,6 +9,7 @@
 #include "protocol/ParamText.h"
 #include "serial/SerialPorts.h"
 #include "session/PortAdvice.h"
+#include "session/PortMap.h"
 
 namespace cli {
 
@@ -27,7 +28,8 @@ void PrepareRead(Job &job)
     const Arguments &arguments = job.arguments;
     if (!job.Batch()) {
         if (!arguments.operands.empty())
-            RefuseOverwrite(arguments.operands[0], port::ResolveDevice(arguments.ports[0]),
+            RefuseOverwrite(arguments.operands[0],
+                            RoutePort(arguments.ports[0], LoadPortMap()).target,
                             "the port's device");
         return;
     }
@@ -46,9 +48,10 @@ void ModuleCommands::Connect()
     // Named as it was opened: the COM name may lead elsewhere by the time a message is written
     // (an adapter unplugged takes its link with it).
     const std::string &port = result.port;
-    result.device = port::ResolveDevice(port);
-    where = result.device == port ? port : port + " (" + result.device + ")";
     const OpenResult found = session.Open(port);
+    result.device = found.device;
+    where =
+        result.device.empty() || result.device == port ? port : port + " (" + result.device + ")";
     if (found.result == StepResult::NoPort)
         throw Failure(NoModule, "no module: " + OpenFailureAdvice(port, found.failure,
                                                                   PresentSerialAdapters()));

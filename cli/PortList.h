@@ -1,6 +1,7 @@
 #pragma once
-// The ports command: which COM names lead to a device on this machine, and the serial adapters
-// the system lists by their identity, as text or JSON.
+// The ports command: where each COM name leads on this machine and why (the user's port map, a
+// link /dev/COMn, the built-in port), and the serial adapters the system lists by their
+// identity, as text or JSON; `ports assign` and `ports unassign` keep the port map.
 
 #include <iosfwd>
 #include <string>
@@ -13,8 +14,9 @@ struct Arguments;
 struct PortName
 {
     std::string name;   // COM3
-    std::string path;   // what it opens, e.g. /dev/ttyS2
-    std::string device; // where that leads in the end
+    std::string path;   // where it leads: a device path or a network port's URL
+    std::string device; // the device that path is in the end; empty for a network port
+    std::string via;    // why: "port map", "link /dev/COM3", "built-in port"
 };
 
 struct AdapterEntry
@@ -24,11 +26,10 @@ struct AdapterEntry
     std::string port; // the COM name that opens it, if any
 };
 
-std::vector<PortName> ListPortNames();
-std::vector<AdapterEntry> ListAdapters(const std::vector<PortName> &names);
-
-void ListPorts(std::ostream &out);
-// The list as text, or with --json as {"command", "status", "ports", "adapters"}.
-int ShowPorts(const Arguments &arguments, std::ostream &out);
+// ports [assign COMn DEVICE-OR-URL | unassign COMn]: the operands' form.
+void CheckPortsOperands(const Arguments &arguments);
+// The list as text, or with --json as {"command", "status", "map", "ports", "adapters"}; or
+// the map changed. A port map that cannot be read is shown with its errors, and fails.
+int RunPorts(const Arguments &arguments, std::ostream &out);
 
 } // namespace cli

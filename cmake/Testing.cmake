@@ -27,8 +27,9 @@ function(nmct_add_test name)
     if(NMCT_SANITIZE)
         math(EXPR T_TIMEOUT "${T_TIMEOUT} * 3")
     endif()
+    # The user's own port map never leads a test's COM names.
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_DISABLE_STACK_DUMP=1")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_DISABLE_STACK_DUMP=1;XDG_CONFIG_HOME=${PROJECT_BINARY_DIR}/tests/no-config")
     if(T_THREADED)
         set_property(TEST ${name} APPEND PROPERTY LABELS threads)
         add_dependencies(threaded_tests ${name})

@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-30}}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(identify_split receive_record frequency_field set_command param_file cli_arguments)
+[ ${#targets[@]} -eq 0 ] && targets=(identify_split receive_record frequency_field set_command param_file cli_arguments port_map)
 
 # ---- Packages: the project's, then clang with its sanitizer and fuzzer runtimes ------------
 bash scripts/install-deps.sh

@@ -37,6 +37,7 @@ enum class OpenFailureKind
     AccessDenied,
     Busy, // open or locked by another program
     NotSerialDevice,
+    BadPortMap, // the user's port map has errors: `device` is its file
     Other
 };
 struct OpenFailure

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "link/UComm.h"
+#include "session/PortMap.h"
 
 namespace {
 
@@ -42,7 +43,21 @@ void ModuleSession::SetTrace(Trace hook)
 
 bool ModuleSession::OpenPort(const std::string &portName)
 {
-    return link->OpenPort(portName);
+    openedDevice.clear();
+    const PortMap map = LoadPortMap();
+    const PortRoute route = RoutePort(portName, map);
+    if (route.via == PortRoute::Via::BrokenMap) {
+        if (PortIsOpen())
+            Close();
+        openFailure = {port::OpenFailureKind::BadPortMap, route.target, map.errors.front()};
+        return false;
+    }
+    openedDevice = route.target;
+    // The system's own names are the serial layer's to resolve, as it always does.
+    if (link->OpenPort(route.via == PortRoute::Via::Platform ? portName : route.target))
+        return true;
+    openFailure = link->LastOpenFailure();
+    return false;
 }
 
 OpenResult ModuleSession::Open(const std::string &portName)
@@ -52,9 +67,11 @@ OpenResult ModuleSession::Open(const std::string &portName)
         open.result = StepResult::Busy;
         return open;
     }
-    if (!OpenPort(portName)) {
+    const bool opened = OpenPort(portName);
+    open.device = openedDevice;
+    if (!opened) {
         open.result = StepResult::NoPort;
-        open.failure = link->LastOpenFailure();
+        open.failure = openFailure;
         return open;
     }
     QThread::msleep(SettleMs);
@@ -167,7 +184,6 @@ ModuleSession::Click ModuleSession::OpenOrCloseClicked(const std::string &portNa
     if (Busy())
         return Click::Busy;
     if (!OpenPort(portName)) {
-        openFailure = link->LastOpenFailure();
         deviceFound = false;
         editing = false;
         emit ViewChanged();

@@ -46,6 +46,7 @@ struct IdentifyResult
 
 struct OpenResult : IdentifyResult
 {
+    std::string device;        // where the name led: a device path or a network port
     port::OpenFailure failure; // why, when the result is NoPort
 };
 
@@ -77,8 +78,9 @@ public:
     ModuleSession &operator=(const ModuleSession &) = delete;
 
     // ---- Steps -----------------------------------------------------------------------------
-    // Opens the port named as a user names it: "COM3", or a device path such as
-    // "/dev/ttyUSB0". True only if it is open afterwards. A port already open is closed first.
+    // Opens the port named as a user names it: "COM3" (where the user's port map, /dev/COMn or
+    // /dev/ttyS leads it), a device path such as "/dev/ttyUSB0", or a network port. True only if
+    // it is open afterwards; else OpenFailure() says why. A port already open is closed first.
     bool OpenPort(const std::string &portName);
     // The port, a moment for the line to settle, then identify.
     OpenResult Open(const std::string &portName);
@@ -119,6 +121,7 @@ public:
         WindowClosed,     // the window was closed meanwhile: nothing more starts
     };
     Click OpenOrCloseClicked(const std::string &portName);
+    // Why the last OpenPort failed.
     const port::OpenFailure &OpenFailure() const { return openFailure; }
 
     // Marks an operation that talks to the module (or shows its outcome) for its lifetime.
@@ -169,6 +172,7 @@ private:
     bool editing = false;
     IdentifyReply identity;
     port::OpenFailure openFailure;
+    std::string openedDevice; // where the last OpenPort's name led
     bool closePending = false;
     bool closing = false;
     int operationsRunning = 0;

@@ -1,7 +1,10 @@
 #include "session/PortAdvice.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
+
+#include "session/PortMap.h"
 
 namespace {
 // The hints name Linux's devices, groups and commands; on Windows the ports are the system's.
@@ -26,18 +29,20 @@ std::string ShellWord(const std::string &word)
     return quoted + "'";
 }
 
-std::vector<std::string> PresentSerialAdapters(const std::string &folder)
+std::vector<port::SerialAdapter> PresentSerialAdapters(const std::string &folder)
 {
-    std::vector<std::string> adapters;
-    for (const port::SerialAdapter &adapter : port::ListSerialAdapters(folder))
-        adapters.push_back(adapter.name + " -> " + adapter.device);
-    return adapters;
+    return port::ListSerialAdapters(folder);
 }
 
 std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailure &failure,
-                              const std::vector<std::string> &adapters)
+                              const std::vector<port::SerialAdapter> &adapters)
 {
-    const bool named = !portName.empty() && portName.front() != '/'; // a name, not a path
+    const std::optional<std::string> com = ComName(portName); // a COM name, not a path or URL
+    if (failure.kind == port::OpenFailureKind::BadPortMap)
+        return portName +
+               " leads nowhere while the port map cannot be read: " + failure.systemText +
+               ".\nMend or delete that line in " + failure.device +
+               " (a text file); nmct-cli ports shows the map.";
     std::string text = (failure.device.empty() || failure.device == portName
                             ? portName
                             : portName + " (" + failure.device + ")") +
@@ -58,14 +63,17 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
             text += " No USB serial adapter is plugged in.";
         } else {
             text += " Serial adapters present:";
-            for (const std::string &adapter : adapters)
-                text += "\n  " + adapter;
+            for (const port::SerialAdapter &adapter : adapters)
+                text += "\n  " + adapter.name + " -> " + adapter.device;
         }
-        if (named)
-            text +=
-                "\nTo give an adapter the name " + portName + ": sudo ln -s /dev/ttyUSB0 " +
-                ShellWord("/dev/" + portName) +
-                " (with its device), or a udev rule; see the README, \"Serial ports on Linux\".";
+        // By its identity, the name survives replugging; no root is needed.
+        if (com)
+            text += "\nTo give an adapter the name " + *com + ": nmct-cli ports assign " + *com +
+                    " " +
+                    (adapters.size() == 1 ? ShellWord("/dev/serial/by-id/" + adapters[0].name)
+                                          : std::string("/dev/serial/by-id/ADAPTER")) +
+                    " (or a network port, rfc2217://HOST:PORT); see the README, \"COM names "
+                    "without root\".";
         break;
     case port::OpenFailureKind::AccessDenied:
         text += "\nYou may not use the device. Join the group dialout (sudo usermod -aG dialout "
@@ -79,6 +87,7 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
         text += "\nThe device is not a serial port: choose the adapter's COM name.";
         break;
     case port::OpenFailureKind::None:
+    case port::OpenFailureKind::BadPortMap:
     case port::OpenFailureKind::Other:
         break;
     }

@@ -94,7 +94,9 @@ void TestCli::command_data()
     // the module's line. A first argument in braces sets the program's surroundings:
     // "{endless}" endless standard input, "{closed}" standard output closed, "{full}" a file
     // system that takes no more bytes (a file size limit), "{stdout full}" standard output on a
-    // full disk, "{hello}" a device that answers "HELLO" where the module names itself.
+    // full disk, "{hello}" a device that answers "HELLO" where the module names itself, "{map}"
+    // `file` as the port map (its places filled in) instead of the file. XDG_CONFIG_HOME is
+    // "{dir}/config", so the map is "{dir}/config/nmct/ports".
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<Faults>("faults");
@@ -382,9 +384,30 @@ void TestCli::command_data()
                                   << ""
                                   << "";
     QTest::newRow("ports") << QStringList{"ports"} << none << good << 0
-                           << "Port names and the devices they open:"
+                           << "Port names and where they lead:"
                            << ""
                            << "";
+    // The user's port map: COM names lead to devices and network ports without root.
+    QTest::newRow("ports assign, the map written")
+        << QStringList{"ports", "assign", "com7", "{port}"} << none << good << 0 << "COM7  {port}"
+        << ""
+        << "";
+    QTest::newRow("a COM name through the map")
+        << QStringList{"{map}", "-p", "COM7", "detect"} << QByteArray("COM7 {port}\n") << good << 0
+        << "model NM450"
+        << ""
+        << "AAFAA";
+    QTest::newRow("a map line that cannot be read leads nowhere")
+        << QStringList{"{map}", "-p", "COM7", "detect"} << QByteArray("COM7 {port}\nCOM8 nowhere\n")
+        << good << 4 << ""
+        << "COM7 leads nowhere while the port map cannot be read: {dir}/config/nmct/ports: line "
+           "2: 'nowhere' is neither a device path"
+        << "";
+    QTest::newRow("ports unassign")
+        << QStringList{"{map}", "ports", "unassign", "COM7"} << QByteArray("COM7 {port}\n") << good
+        << 0 << "COM7 leads where the system names it: /dev/ttyS6"
+        << ""
+        << "";
 }
 
 void TestCli::command()
@@ -406,18 +429,24 @@ void TestCli::command()
     ModuleSimulator second({.pacing = false});
     QTemporaryDir folder;
     const QString path = folder.filePath(arguments.contains("-x") ? "-x" : "site.nmct");
-    if (!file.isEmpty()) {
-        QFile written(path);
-        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
-    }
-    QVERIFY(QFile::link(path, folder.filePath("alias")));
-    QVERIFY(QFile::link(QString::fromStdString(module.SlavePath()), folder.filePath("COM60")));
+    const QString map = folder.filePath("config/nmct/ports");
     const auto place = [&](QString text) {
         return text.replace("{port2}", QString::fromStdString(second.SlavePath()))
             .replace("{port}", QString::fromStdString(module.SlavePath()))
             .replace("{file}", path)
             .replace("{dir}", folder.path());
     };
+    if (surroundings == "{map}") {
+        QVERIFY(QDir(folder.path()).mkpath("config/nmct"));
+        const QByteArray text = place(QString::fromUtf8(file)).toUtf8();
+        QFile written(map);
+        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(text) == text.size());
+    } else if (!file.isEmpty()) {
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(file) == file.size());
+    }
+    QVERIFY(QFile::link(path, folder.filePath("alias")));
+    QVERIFY(QFile::link(QString::fromStdString(module.SlavePath()), folder.filePath("COM60")));
     for (QString &argument : arguments)
         argument = place(argument);
 
@@ -439,9 +468,10 @@ void TestCli::command()
         }
     });
     // Backups go to the test's folder, never to the user's.
-    cli.setEnvironment(
-        QProcess::systemEnvironment().filter(QRegularExpression("^(?!NMCT_PORT=|XDG_STATE_HOME=)"))
-        << "XDG_STATE_HOME=" + folder.filePath("state"));
+    cli.setEnvironment(QProcess::systemEnvironment().filter(
+                           QRegularExpression("^(?!NMCT_PORT=|XDG_STATE_HOME=|XDG_CONFIG_HOME=)"))
+                       << "XDG_STATE_HOME=" + folder.filePath("state")
+                       << "XDG_CONFIG_HOME=" + folder.filePath("config"));
     cli.setWorkingDirectory(folder.path());
     cli.start(NMCT_CLI, arguments);
     QVERIFY(cli.waitForFinished(20000));
@@ -449,8 +479,12 @@ void TestCli::command()
     const QString err = QString::fromUtf8(cli.readAllStandardError());
     QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == status,
              qPrintable(QString("exit %1, stderr: %2").arg(cli.exitCode()).arg(err)));
-    QFile saved(path);
-    const QString lines = out + (saved.open(QIODevice::ReadOnly) ? saved.readAll() : "");
+    QString lines = out;
+    for (const QString &written : {path, map}) {
+        QFile saved(written);
+        if (saved.open(QIODevice::ReadOnly))
+            lines += saved.readAll();
+    }
     QVERIFY2(output.isEmpty() || OutputHas(out, lines, place(output)), qPrintable(lines));
     QVERIFY2(err.contains(place(error)), qPrintable(err));
     QVERIFY2(error.isEmpty() == err.isEmpty(), qPrintable(err));

@@ -322,8 +322,15 @@ void TestSession::openFailureAdvice_data()
         << "No such file or directory" << true
         << "COM3 (/dev/ttyS2) could not be opened: No such file or directory.\nThere is no such "
            "device. Serial adapters present:\n  usb-Example_UART-if00-port0 -> <adapter>\nTo give "
-           "an adapter the name COM3: sudo ln -s /dev/ttyUSB0 /dev/COM3 (with its device), or a "
-           "udev rule; see the README, \"Serial ports on Linux\".";
+           "an adapter the name COM3: nmct-cli ports assign COM3 "
+           "/dev/serial/by-id/usb-Example_UART-if00-port0 (or a network port, "
+           "rfc2217://HOST:PORT); see the README, \"COM names without root\".";
+    QTest::newRow("a port map that cannot be read")
+        << int(port::OpenFailureKind::BadPortMap) << "/home/a/.config/nmct/ports"
+        << "/home/a/.config/nmct/ports: line 2: 'nowhere' is neither a device path" << false
+        << "COM3 leads nowhere while the port map cannot be read: /home/a/.config/nmct/ports: "
+           "line 2: 'nowhere' is neither a device path.\nMend or delete that line in "
+           "/home/a/.config/nmct/ports (a text file); nmct-cli ports shows the map.";
 }
 
 void TestSession::openFailureAdvice()

@@ -1,0 +1,31 @@
+// The user's port map: a file of COM names and where they lead. Whatever it holds, each entry is
+// a COM name from COM1 to COM255 given once and leading somewhere a port can be, every line it
+// cannot read is an error with its line number, and a map written from its entries reads back
+// the same.
+//
+// Input: the file's text, any bytes.
+
+#include "fuzz/FuzzSupport.h"
+
+#include "session/PortMap.h"
+
+#include <set>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    const PortMap map = ReadPortMap(text);
+    std::set<std::string> names;
+    for (const PortMapEntry &entry : map.entries) {
+        FUZZ_CHECK(ComName(entry.name) == entry.name);
+        FUZZ_CHECK(!PortTargetFault(entry.target));
+        FUZZ_CHECK(names.insert(entry.name).second);
+        FUZZ_CHECK(map.Find(entry.name) != nullptr && map.Find(entry.name)->target == entry.target);
+    }
+    for (const std::string &error : map.errors)
+        FUZZ_CHECK(error.rfind("line ", 0) == 0);
+    const PortMap again = ReadPortMap(WritePortMap(map.entries));
+    FUZZ_CHECK(again.Ok() && again.entries == map.entries);
+    return 0;
+}
