@@ -84,8 +84,9 @@ struct LineState
 
 // When a read ends: it ends full, or on the total time-out (multiplier × bytes asked +
 // constant, from its start), or once the line has been quiet for the interval after the last
-// byte received. Interval kMaxDword with zero totals, or with multiplier kMaxDword and a
-// constant, ends a read as soon as it has anything.
+// byte received. Interval and multiplier kMaxDword with a constant end a read as soon as it
+// has anything; so do interval kMaxDword and zero totals, which on Windows also end a read
+// that has nothing at once (Linux waits for a byte rather than have the reader spin).
 struct Timeouts
 {
     std::uint32_t ReadIntervalTimeout = 0;

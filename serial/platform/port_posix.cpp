@@ -200,7 +200,7 @@ public:
     // The kernel's word for what it holds, the port's for the rest.
     bool GetState(LineState &value) override
     {
-        value = Locked(state);
+        value = Locked().state;
         KernelTermios t{};
         if (!isTty || ::ioctl(fd, TCGETS2, &t) != 0)
             return false;
@@ -214,24 +214,24 @@ public:
         if (!isTty || !ApplyLineState(fd, value, marking))
             return false;
         std::lock_guard lock(mutex);
-        state = value;
+        settings.state = value;
         return true;
     }
 
     bool GetTimeouts(Timeouts &value) override
     {
-        value = Locked(timeouts);
+        value = Locked().timeouts;
         return isTty;
     }
 
     // A read under way takes them at once; a write keeps the deadline it started with.
     bool SetTimeouts(const Timeouts &value) override
     {
-        Set(timeouts, value);
+        Set(&Settings::timeouts, value);
         return isTty;
     }
 
-    void SetEventMask(std::uint32_t value) override { Set(eventMask, value); }
+    void SetEventMask(std::uint32_t value) override { Set(&Settings::eventMask, value); }
 
     void Stop() override
     {
@@ -271,17 +271,24 @@ public:
     }
 
 private:
-    template <typename T> T Locked(const T &field)
+    // What the owner sets and the threads read.
+    struct Settings
+    {
+        LineState state;
+        Timeouts timeouts;
+        std::uint32_t eventMask = 0;
+    };
+    Settings Locked()
     {
         std::lock_guard lock(mutex);
-        return field;
+        return settings;
     }
     // The reader looks again at once.
-    template <typename T> void Set(T &field, const T &value)
+    template <typename T> void Set(T Settings::*field, const T &value)
     {
         {
             std::lock_guard lock(mutex);
-            field = value;
+            settings.*field = value;
         }
         Ring(readerBell);
     }
@@ -295,10 +302,8 @@ private:
     int readerBell = -1;
     int writerBell = -1;
 
-    std::mutex mutex; // what the owner sets and the threads read; never held across a call
-    LineState state;
-    Timeouts timeouts;
-    std::uint32_t eventMask = 0;
+    std::mutex mutex; // never held across a call
+    Settings settings;
 
     // The reader's own: the read under way, the marks and errors, the modem lines.
     bool reading = false;
@@ -315,9 +320,9 @@ private:
 Result PosixPort::Next(char *buffer, std::uint32_t size)
 {
     while (!stopped) {
-        const Timeouts t = Locked(timeouts);
-        const LineState s = Locked(state);
-        const std::uint32_t wanted = Locked(eventMask);
+        const Settings set = Locked();
+        const Timeouts &t = set.timeouts;
+        const std::uint32_t wanted = set.eventMask;
         Clock::time_point now = Clock::now();
         if (!reading) {
             reading = true;
@@ -332,7 +337,7 @@ Result PosixPort::Next(char *buffer, std::uint32_t size)
         }
         const ssize_t n = ::read(fd, buffer + done, size - done);
         if (n > 0) {
-            done += Decode(buffer + done, static_cast<std::size_t>(n), s);
+            done += Decode(buffer + done, static_cast<std::size_t>(n), set.state);
             last = now = Clock::now();
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             // Hung up or failed: what was read is delivered first, the next read fails again.
@@ -414,7 +419,7 @@ void PosixPort::LookAtModemLines()
 
 Result PosixPort::Write(const char *data, std::uint32_t size)
 {
-    const Timeouts t = Locked(timeouts);
+    const Timeouts t = Locked().timeouts;
     const std::uint64_t total =
         std::uint64_t{t.WriteTotalTimeoutMultiplier} * size + t.WriteTotalTimeoutConstant;
     const Deadline deadline = total != 0 ? Deadline(After(Clock::now(), total)) : std::nullopt;
