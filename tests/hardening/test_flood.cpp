@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 using nmct::modsim::Faults;
@@ -67,7 +68,12 @@ public:
         clock.start();
         timer.start();
     }
-    void Stop() { timer.stop(); }
+    void Stop()
+    {
+        timer.stop();
+        stopped = true;
+    }
+    bool Stopped() const { return stopped; }
     qint64 Worst() const { return worst; }
     qint64 Ticks() const { return ticks; }
     qint64 LateTicks() const { return lateTicks; }
@@ -93,7 +99,8 @@ private:
     qint64 lastTick = -1;
     qint64 worst = 0;
     qint64 ticks = 0;
-    qint64 lateTicks = 0; // later than half the bound
+    qint64 lateTicks = 0;             // later than half the bound
+    std::atomic<bool> stopped{false}; // set last by the thread the probe runs on
 };
 
 // The probe moved to a thread of its own; calls wait until that thread has run them.
@@ -116,10 +123,13 @@ public:
     {
         QMetaObject::invokeMethod(&probe, &LatenessProbe::Start, Qt::BlockingQueuedConnection);
     }
+    // Read through the probe's own flag: ThreadSanitizer sees neither the hand-over inside
+    // Qt's blocking call nor the end of Qt's thread, so what the probe's thread wrote (its
+    // figures, and the probe itself, which goes after) is ordered by the flag.
     qint64 StopAndTakeWorst()
     {
         QMetaObject::invokeMethod(&probe, &LatenessProbe::Stop, Qt::BlockingQueuedConnection);
-        return probe.Worst();
+        return probe.Stopped() ? probe.Worst() : -1;
     }
 
 private:
@@ -208,7 +218,7 @@ void TestFlood::floodWhileConnected()
                             .arg(worstLateness)
                             .arg(baseline)));
     if (!NMCT_HARDENING_ASAN) {
-        QVERIFY2(peakKiB - beforeKiB < MaxGrowthKiB,
+        QVERIFY2(peakKiB - beforeKiB < MaxGrowthKiB + figures::kSanitizerGrowthKiB,
                  qPrintable(QString::number(peakKiB - beforeKiB)));
     }
     QCOMPARE(rig.messages, QStringList());
