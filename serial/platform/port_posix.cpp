@@ -255,6 +255,7 @@ public:
         Purge(kPurgeRxAbort | kPurgeRxClear);
         reading = false;
         mark = 0;
+        spareAt = spareEnd = 0;
     }
 
     Result Write(const char *data, std::uint32_t size) override;
@@ -305,9 +306,13 @@ private:
     std::mutex mutex; // never held across a call
     Settings settings;
 
-    // The reader's own: the read under way, the marks and errors, the modem lines.
+    // The reader's own: the read under way, bytes read ahead, the marks and errors, the modem
+    // lines.
     bool reading = false;
     std::uint32_t done = 0;
+    char spare[4096];
+    std::uint32_t spareAt = 0;
+    std::uint32_t spareEnd = 0;
     Clock::time_point start, last, nextModemLook;
     int mark = 0; // bytes of an error mark seen: FF, then 00
     std::uint32_t errors = 0;
@@ -335,16 +340,24 @@ Result PosixPort::Next(char *buffer, std::uint32_t size)
             LookAtModemLines(); // may take a USB control transfer: the next look is after it
             nextModemLook = Clock::now() + kModemLook;
         }
-        const ssize_t n = ::read(fd, buffer + done, size - done);
+        // As much as the driver has, whatever room the read has left: the rest serves the next
+        // reads without a call (a terminal gives at most 4095 bytes, so a 4096-byte read would
+        // otherwise take a second call, and wake the far end, for its last byte).
+        const ssize_t n = spareAt < spareEnd ? 0 : ::read(fd, spare, sizeof spare);
         if (n > 0) {
-            done += Decode(buffer + done, static_cast<std::size_t>(n), set.state);
+            spareAt = 0;
+            spareEnd = Decode(spare, static_cast<std::size_t>(n), set.state);
             last = now = Clock::now();
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        } else if (spareAt == spareEnd && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
             // Hung up or failed: what was read is delivered first, the next read fails again.
             reading = false;
             return done > 0 ? Result{Result::Bytes, done}
                             : Result{Result::Failed, kErrorGenFailure};
         }
+        const std::uint32_t taken = std::min(spareEnd - spareAt, size - done);
+        std::memcpy(buffer + done, spare + spareAt, taken);
+        spareAt += taken;
+        done += taken;
         // The interval counts from the last byte; the total from the start.
         const std::uint32_t interval = t.ReadIntervalTimeout;
         const std::uint32_t multiplier = t.ReadTotalTimeoutMultiplier;

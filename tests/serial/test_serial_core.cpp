@@ -194,48 +194,39 @@ void ReadsOnAPseudoTerminal()
     }
 }
 
+std::string Raw(std::initializer_list<unsigned char> bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // Line errors come as the bytes the line discipline marks; a mark may be split between reads,
 // and the bytes given never pass the room asked for. A FIFO sends what a terminal with marking
-// would.
+// would, in parts 30 ms apart.
 void MarkedLineErrors()
 {
     struct Row
     {
         const char *name;
-        std::vector<std::string> writes;
+        std::vector<std::string> parts;
         std::uint32_t size; // asked for by each read
         std::vector<std::string> results;
         std::uint32_t errors;
     };
     const std::string ev = "<events " + std::to_string(port::kEvErr) + ">";
     const Row rows[] = {
-        {"a data FF",
-         {"\xff\xff"
-          "A"},
-         64,
-         {"\xff"
-          "A"},
-         0},
-        {"a data FF, one byte at a time",
-         {"\xff\xff"
-          "A"},
-         1,
-         {"\xff", "A"},
-         0},
-        {"a framing error",
-         {std::string("\xff\x00"
-                      "B",
-                      3)},
-         64,
-         {"B", ev},
-         port::kCeFrame},
+        {"a data FF", {Raw({0xff, 0xff, 'A'})}, 64, {Raw({0xff, 'A'})}, 0},
+        {"a data FF, a byte at a time", {Raw({0xff, 0xff, 'A'})}, 1, {Raw({0xff}), "A"}, 0},
+        {"a framing error", {Raw({0xff, 0, 'B'})}, 64, {"B", ev}, port::kCeFrame},
         {"a break split between reads",
-         {std::string("\xff\x00\x00"
-                      "C",
-                      4)},
-         1,
-         {ev, "C"},
+         {Raw({0xff}), Raw({0}), Raw({0, 'C'})},
+         64,
+         {"C", ev},
          port::kCeBreak},
+        {"a data FF split between reads",
+         {Raw({0xff}), Raw({0xff, 'D'})},
+         64,
+         {Raw({0xff, 'D'})},
+         0},
     };
     char dir[] = "/tmp/nmct-fifo-XXXXXX";
     CHECK(::mkdtemp(dir) != nullptr);
@@ -248,12 +239,14 @@ void MarkedLineErrors()
         CHECK(p != nullptr);
         p->SetTimeouts({port::kMaxDword, 0, 0, 0, 0}); // each read gives what there is
         p->SetEventMask(port::kEvErr);
-        std::vector<std::string> results;
-        for (const std::string &bytes : row.writes) {
-            CHECK_EQ(::write(far, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        results = NextResults(*p, row.results.size(), row.size);
+        std::thread sender([&] {
+            for (const std::string &bytes : row.parts) {
+                (void)!::write(far, bytes.data(), bytes.size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+        });
+        const std::vector<std::string> results = NextResults(*p, row.results.size(), row.size);
+        sender.join();
         std::uint32_t errors = 0;
         CHECK(p->ClearError(errors));
         if (results != row.results || errors != row.errors)
