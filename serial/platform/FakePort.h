@@ -23,7 +23,7 @@ public:
     void PushData(const std::string &bytes);
     void PushEmptyRead() { PushData(std::string()); }
     void PushLineEvent(std::uint32_t events, std::uint32_t errorFlags = 0);
-    // Calls under way and later fail with this error.
+    // Reads, line-event waits and writes, under way and later, fail with this error.
     void FailIo(std::uint32_t error);
     // Writes stay pending until drained, or complete at most `bytes` at a time (0: all).
     void SetWritesStuck(bool stuck);

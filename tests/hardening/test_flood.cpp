@@ -35,8 +35,10 @@ constexpr int TickMs = 20;
 constexpr qint64 MaxLatenessMs = 50;
 constexpr int BaselineMs = 1000;
 // The tool keeps one reply and Qt's queue of chunks not yet handled; that queue must not grow
-// with the length of the flood. AddressSanitizer keeps freed blocks aside (up to 256 MB), so
-// the bound holds in plain builds only.
+// with the length of the flood. AddressSanitizer keeps freed blocks aside (up to 256 MB), and
+// ThreadSanitizer's allocator keeps the blocks the main thread frees in that thread's caches
+// while the reader takes new ones (13-14 MiB over 220 MB of flood, drained in 0.2 s), so the
+// bound holds in plain builds only.
 constexpr long MaxGrowthKiB = 8 * 1024;
 constexpr int QuietMs = 300;
 
@@ -217,8 +219,8 @@ void TestFlood::floodWhileConnected()
              qPrintable(QStringLiteral("%1 ms late, %2 ms without the flood")
                             .arg(worstLateness)
                             .arg(baseline)));
-    if (!NMCT_HARDENING_ASAN) {
-        QVERIFY2(peakKiB - beforeKiB < MaxGrowthKiB + figures::kSanitizerGrowthKiB,
+    if (!NMCT_HARDENING_ASAN && !figures::kThreadSanitizer) {
+        QVERIFY2(peakKiB - beforeKiB < MaxGrowthKiB,
                  qPrintable(QString::number(peakKiB - beforeKiB)));
     }
     QCOMPARE(rig.messages, QStringList());
