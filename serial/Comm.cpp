@@ -16,7 +16,6 @@
 namespace {
 
 constexpr std::uint32_t kDriverQueueSize = 4096;
-constexpr std::uint32_t kThreadStopWaitMs = 10000;
 const char *const kDevicePrefix = "\\\\.\\";
 const char *const kLineStateError = "Error setting serial port state";
 
@@ -42,23 +41,23 @@ void TakeOver(const void *) {}
 class NotificationEvent final : public QEvent
 {
 public:
-    explicit NotificationEvent(port::Notification n)
+    explicit NotificationEvent(Notification n)
         : QEvent(kNotificationEvent), notification(std::move(n))
     {}
     ~NotificationEvent() override { TakeOver(this); }
-    port::Notification notification;
+    Notification notification;
 };
 
-// The close event is set. A thread that has not ended in time gets its termination request,
-// which it looks at beside the close event, and as long again; one that still runs is left
-// running, and false tells the caller to leave it what it uses rather than free that under it.
-template <typename Thread> bool StopThread(std::unique_ptr<Thread> &thread)
+// The port is stopped. A thread that has not ended in time gets its termination request,
+// which it looks at beside the stop, and as long again; one that still runs is left to end on
+// its own, with what it holds, and false tells the caller to close the open's gate.
+template <typename Thread> bool StopThread(std::unique_ptr<Thread> &thread, std::uint32_t waitMs)
 {
-    if (!thread->WaitFor(kThreadStopWaitMs)) {
+    if (!thread->WaitFor(waitMs)) {
         thread->Terminate();
-        if (!thread->WaitFor(kThreadStopWaitMs)) {
-            qCritical("A serial port thread did not end; it is left running with its port");
-            (void)thread.release();
+        if (!thread->WaitFor(waitMs)) {
+            qCritical("A serial port thread did not end; it is left to end on its own");
+            TThread::Abandon(std::move(thread));
             return false;
         }
     }
@@ -69,12 +68,12 @@ template <typename Thread> bool StopThread(std::unique_ptr<Thread> &thread)
 } // namespace
 
 // The hidden notification object: lives on the component's thread; the threads post to it.
-class TComm::Notifier final : public QObject, public port::NotifyTarget
+class TComm::Notifier final : public QObject, public NotifyTarget
 {
 public:
     explicit Notifier(TComm *owner) : QObject(owner), owner(owner) {}
 
-    bool Post(port::Notification notification) override
+    bool Post(Notification notification) override
     {
         auto *event = new NotificationEvent(std::move(notification));
         HandOver(event);
@@ -116,7 +115,10 @@ private:
     TComm *owner;
 };
 
-TComm::TComm(QObject *owner) : QObject(owner), notifier(new Notifier(this)) {}
+TComm::TComm(QObject *owner)
+    : QObject(owner), notifier(new Notifier(this)),
+      sendIdle(std::make_shared<std::atomic<bool>>(true))
+{}
 
 TComm::~TComm()
 {
@@ -147,6 +149,19 @@ bool TComm::SendOutput(const std::string &text)
     if (output.size() > UINT16_MAX)
         return false;
     return SendData(output.data(), static_cast<std::uint16_t>(output.size()));
+}
+
+void TComm::SetOnModemStateChange(TModemStateChangeEvent handler)
+{
+    onModemStateChange = std::move(handler);
+    if (PortOpen())
+        portHandle->SetEventMask(EventMask());
+}
+
+// Line errors always; the modem lines cost a look every few milliseconds, so only on demand.
+std::uint32_t TComm::EventMask() const
+{
+    return port::kEvErr | (onModemStateChange ? port::kEvRlsd | port::kEvRing : 0);
 }
 
 void TComm::SetInputLen(std::uint16_t length)
@@ -227,7 +242,6 @@ void TComm::ClosePortHandle()
     readThread.reset();
     writeThread.reset();
     notifications.reset();
-    closeEvent.reset();
     portHandle.reset();
 }
 
@@ -256,17 +270,18 @@ void TComm::StartPort()
     portHandle = std::move(handle);
     portHandle->Purge(port::kPurgeTxAbort | port::kPurgeRxAbort | port::kPurgeTxClear |
                       port::kPurgeRxClear);
-    sendIdle = true;
+    sendIdle = std::make_shared<std::atomic<bool>>(true);
     ApplyTimeouts();
     if (!ApplyLineState()) {
         portHandle.reset();
         portOpenError = kLineStateError;
         RefuseLineState();
     }
+    portHandle->SetEventMask(EventMask());
 
-    closeEvent = port::Event::Create(false);
-    notifications.reset(new (std::nothrow) NotificationGate(*notifier));
-    if (!closeEvent || !notifications) {
+    // From here on what an earlier open posted is not raised.
+    notifications.reset(new (std::nothrow) NotificationGate(*notifier, ++openCount));
+    if (!notifications) {
         ClosePortHandle();
         portOpenError = "Unable to create event";
         return;
@@ -278,31 +293,29 @@ void TComm::StartPort()
         portOpenError = "Unable to create read thread";
         return;
     }
-    readThread->PortHandle = portHandle.get();
-    readThread->CloseEvent = closeEvent.get();
-    readThread->Notifications = notifications.get();
+    readThread->PortHandle = portHandle;
+    readThread->Notifications = notifications;
     readThread->ReadSize = inputLen;
     readThread->BufferSize = inBufferSize;
     readThread->SetPriority(port::ThreadPriority::Highest);
     try {
         writeThread = std::make_unique<TWriteThread>();
     } catch (const std::exception &) {
-        closeEvent->Set();
+        portHandle->Stop();
         portHandle->Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
         ClosePortHandle();
         portOpenError = "Unable to create write thread";
         return;
     }
-    writeThread->PortHandle = portHandle.get();
-    writeThread->CloseEvent = closeEvent.get();
-    writeThread->Notifications = notifications.get();
-    writeThread->SendIdleRef = &sendIdle;
+    writeThread->PortHandle = portHandle;
+    writeThread->Notifications = notifications;
+    writeThread->SendIdleRef = sendIdle;
     writeThread->SetPriority(port::ThreadPriority::AboveNormal);
 
     // The system may refuse a thread only here; undo the open rather than stay half open.
     const bool readerStarted = readThread->Start();
     if (!readerStarted || !writeThread->Start()) {
-        closeEvent->Set();
+        portHandle->Stop();
         portHandle->Purge(port::kPurgeTxAbort | port::kPurgeRxAbort | port::kPurgeTxClear |
                           port::kPurgeRxClear);
         ClosePortHandle();
@@ -318,25 +331,21 @@ void TComm::StopPort()
         return;
     bool ended = true;
     if (readThread) {
-        closeEvent->Set();
+        portHandle->Stop();
         portHandle->Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
-        ended = StopThread(readThread);
+        ended = StopThread(readThread, threadStopWaitMs);
     }
     if (writeThread) {
-        closeEvent->Set();
+        portHandle->Stop();
         portHandle->Purge(port::kPurgeTxAbort | port::kPurgeTxClear);
-        sendIdle = true;
-        ended = StopThread(writeThread) && ended;
+        *sendIdle = true;
+        ended = StopThread(writeThread, threadStopWaitMs) && ended;
     }
-    if (!ended) {
-        // The thread left running keeps what it uses; what it posts from now on is dropped.
+    // A thread left running keeps what it shares with the component; what it posts from now on
+    // is dropped, and the port goes when it ends.
+    if (!ended)
         notifications->Close();
-        (void)notifications.release();
-        (void)closeEvent.release();
-        (void)portHandle.release();
-    }
     notifications.reset();
-    closeEvent.reset();
     portHandle.reset();
 }
 
@@ -349,16 +358,18 @@ bool TComm::SendData(const char *data, std::uint16_t length)
         return false;
     std::memcpy(block.get(), data, length);
     // Cleared before the hand-over, so the writer's "idle" after this block is the last word.
-    const bool wasIdle = sendIdle.exchange(false);
+    const bool wasIdle = sendIdle->exchange(false);
     if (!writeThread->PostRequestWrite(std::move(block), length)) {
-        sendIdle = wasIdle;
+        *sendIdle = wasIdle;
         return false;
     }
     return true;
 }
 
-void TComm::Dispatch(port::Notification &n)
+void TComm::Dispatch(Notification &n)
 {
+    if (n.Open != openCount)
+        return; // from an open a later one has replaced
     switch (n.Id) {
     case kNotifyReceiveData:
         if (onReceiveData && n.Block)

@@ -1,12 +1,15 @@
 #pragma once
 // TComm: the serial port component.
 //
-// Owns, from each open to the following close, the port, the close event and the reader and
-// writer threads (CommThreads.h); owns its notification object for its whole life. All public
-// calls and all five events belong to the thread that constructed it: the threads post
-// notifications to the notification object, and the events are raised from that thread's
-// event loop in posting order, never from inside a call of this class. A setter of a line
-// setting or time-out re-applies the whole group to an open port when the value changes.
+// Owns, from each open to the following close, the port (whose stop is the close event) and
+// the reader and writer threads (CommThreads.h); owns its notification object for its whole
+// life. The threads share the port, the open's notification gate and the idle flag with it, so
+// a thread a stop has to leave running keeps them. All public calls and all five events belong
+// to the thread that constructed it: the threads post notifications to the notification
+// object, and the events are raised from that thread's event loop in posting order, never from
+// inside a call of this class, and never for an open that a later one has replaced. A setter of
+// a line setting or time-out re-applies the whole group to an open port when the value
+// changes.
 
 #include <QObject>
 
@@ -21,6 +24,7 @@
 
 class TComm;
 class NotificationGate;
+struct Notification;
 class TReadThread;
 class TWriteThread;
 
@@ -172,10 +176,8 @@ public:
     // Events, raised on the constructing thread only.
     void SetOnReceiveData(TReceiveDataEvent handler) { onReceiveData = std::move(handler); }
     void SetOnReceiveError(TReceiveErrorEvent handler) { onReceiveError = std::move(handler); }
-    void SetOnModemStateChange(TModemStateChangeEvent handler)
-    {
-        onModemStateChange = std::move(handler);
-    }
+    // The modem lines are watched only while this handler is set.
+    void SetOnModemStateChange(TModemStateChangeEvent handler);
     void SetOnRequestHangup(TNotifyEvent handler) { onRequestHangup = std::move(handler); }
     void SetOnSendDataEmpty(TSendDataEmptyEvent handler) { onSendDataEmpty = std::move(handler); }
     // What happens to an exception thrown by an event handler; it never reaches Qt. The
@@ -191,6 +193,7 @@ public:
 private:
     class Notifier;
     friend class Notifier;
+    friend struct TCommSeams; // tests shorten the stop's bound
 
     // A setting the open line cannot take raises ECommsError and is not kept.
     template <typename T> void SetLine(T &field, T value)
@@ -208,17 +211,18 @@ private:
     void SetTimeout(std::uint32_t &field, std::uint32_t value);
     bool ApplyLineState();
     void ApplyTimeouts();
+    std::uint32_t EventMask() const;
     void ClosePortHandle();
-    void Dispatch(port::Notification &notification);
-    void RaiseReceiveData(port::Notification &notification);
+    void Dispatch(Notification &notification);
 
     std::unique_ptr<TReadThread> readThread;
     std::unique_ptr<TWriteThread> writeThread;
-    std::unique_ptr<port::Port> portHandle;
-    std::unique_ptr<port::Event> closeEvent;
+    std::shared_ptr<port::Port> portHandle;
     Notifier *notifier;                              // child object, lives as long as the component
-    std::unique_ptr<NotificationGate> notifications; // the open's threads post through it
-    std::atomic<bool> sendIdle{true};
+    std::shared_ptr<NotificationGate> notifications; // the open's threads post through it
+    std::shared_ptr<std::atomic<bool>> sendIdle;     // each open's own
+    std::uint32_t openCount = 0;                     // marks each open's notifications
+    std::uint32_t threadStopWaitMs = 10000;
 
     std::uint8_t commPort = 1;
     std::string portOpenError;

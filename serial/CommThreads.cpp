@@ -1,23 +1,136 @@
 #include "serial/CommThreads.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <system_error>
 
-using port::IoResult;
+using port::Result;
+
+// ---- threads and the writer's queue
+
+TThread::~TThread()
+{
+    Join();
+}
+
+bool TThread::Start()
+{
+    if (thread.joinable())
+        return false;
+    try {
+        thread = std::thread([this] { Run(); });
+    } catch (const std::system_error &) {
+        return false; // the system gives no thread
+    }
+    return true;
+}
+
+void TThread::Run()
+{
+    port::ApplyPriorityToCurrentThread(priority);
+    Execute();
+    bool alone = false;
+    {
+        std::lock_guard lock(endMutex);
+        ended = true;
+        alone = abandoned;
+    }
+    // Woken outside the lock; an owner still waiting joins before this object goes.
+    endSignal.notify_all();
+    if (alone)
+        delete this;
+}
+
+bool TThread::WaitFor(std::uint32_t milliseconds)
+{
+    if (!thread.joinable())
+        return true;
+    std::unique_lock lock(endMutex);
+    return endSignal.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                              [this] { return ended; });
+}
+
+void TThread::Abandon(std::unique_ptr<TThread> owned)
+{
+    TThread *t = owned.release();
+    bool running = false;
+    {
+        std::lock_guard lock(t->endMutex);
+        running = !t->ended && t->thread.joinable();
+        if (running) {
+            t->abandoned = true;
+            t->thread.detach();
+        }
+    }
+    if (!running)
+        delete t; // joins the end of its body
+}
+
+void TThread::Join()
+{
+    if (thread.joinable())
+        thread.join();
+}
+
+bool ThreadQueue::Post(ThreadMessage message)
+{
+    std::lock_guard lock(mutex);
+    if (closed || messages.size() >= kCapacity)
+        return false;
+    messages.push_back(std::move(message));
+    return true;
+}
+
+bool ThreadQueue::Take(ThreadMessage &message)
+{
+    std::lock_guard lock(mutex);
+    if (messages.empty())
+        return false;
+    message = std::move(messages.front());
+    messages.pop_front();
+    return true;
+}
+
+void ThreadQueue::Close()
+{
+    std::deque<ThreadMessage> dropped; // freed after the lock is let go
+    std::lock_guard lock(mutex);
+    closed = true;
+    dropped.swap(messages);
+}
 
 // ---- notification gate
 
-bool NotificationGate::Post(port::Notification notification)
+bool NotificationGate::Post(Notification notification)
 {
-    std::lock_guard lock(mutex);
-    return target != nullptr && target->Post(std::move(notification));
+    NotifyTarget *to = nullptr;
+    {
+        std::lock_guard lock(mutex);
+        if (target == nullptr)
+            return false;
+        to = target;
+        ++posting;
+    }
+    // Not under the lock: posting wakes the receiver's thread, a system call.
+    notification.Open = open;
+    const bool posted = to->Post(std::move(notification));
+    bool last = false;
+    {
+        std::lock_guard lock(mutex);
+        last = --posting == 0;
+    }
+    if (last)
+        idle.notify_all();
+    return posted;
 }
 
 void NotificationGate::Close()
 {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     target = nullptr;
+    idle.wait(lock, [this] { return posting == 0; });
 }
 
 // ---- reader
@@ -26,135 +139,52 @@ void TReadThread::Execute()
 {
     // A read never asks for more than the buffer holds.
     const std::uint16_t bufferSize = std::max<std::uint16_t>(BufferSize, 1);
-    readSize = std::clamp<std::uint16_t>(ReadSize, 1, bufferSize);
-    buffer.reset(new (std::nothrow) char[bufferSize]);
-    watchLineEvents = true;
-    eventRecord = std::make_unique<port::Overlapped>();
-    readRecord = std::make_unique<port::Overlapped>();
-    readRecord->event = port::Event::Create(true);
-    eventRecord->event = port::Event::Create(true);
-    if (!buffer || !readRecord->event || !eventRecord->event)
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[bufferSize]);
+    if (buffer)
+        ReadLoop(buffer.get(), std::clamp<std::uint16_t>(ReadSize, 1, bufferSize));
+    else
         PostHangup();
-    else if (!PortHandle->SetMask(kReaderEventMask))
-        PostHangup();
-    else if (ArmEventWait() && ArmRead())
-        WaitLoop();
-
-    PortHandle->Purge(port::kPurgeRxAbort | port::kPurgeRxClear);
-    eventRecord.reset();
-    readRecord.reset();
-    buffer.reset();
+    PortHandle->EndReader(); // the port lets go of the buffer
 }
 
-void TReadThread::WaitLoop()
+void TReadThread::ReadLoop(char *buffer, std::uint32_t readSize)
 {
-    for (;;) {
-        switch (WaitForWork()) {
-        case 0:
-            return;
-        case 1:
-            if (!FinishEventWait(true) || !ArmEventWait())
+    while (!Terminated()) {
+        const Result r = PortHandle->Next(buffer, readSize);
+        switch (r.kind) {
+        case Result::Bytes:
+            // A read that ended empty delivers nothing and is made again.
+            if (r.value != 0 && !DeliverChunk(buffer, r.value))
                 return;
             break;
-        case 2:
-            if (!FinishRead() || !ArmRead())
+        case Result::Events:
+            if (!FinishEventWait(r.value))
                 return;
             break;
-        default:
-            PostHangup();
+        case Result::Stopped:
             return;
-        }
-    }
-}
-
-// Gives the index in the full wait list (close, line event, read) of what woke the reader.
-int TReadThread::WaitForWork()
-{
-    if (watchLineEvents)
-        return port::WaitAny({CloseEvent, eventRecord->event.get(), readRecord->event.get()});
-    const int woken = port::WaitAny({CloseEvent, readRecord->event.get()});
-    return woken == 1 ? 2 : woken;
-}
-
-// A device that cannot report line events (virtual and emulated ports say so when asked to
-// wait for them) is read without them rather than given up.
-bool TReadThread::StopWatchingLineEvents()
-{
-    watchLineEvents = false;
-    return true;
-}
-
-bool TReadThread::ArmEventWait()
-{
-    for (;;) {
-        if (Stopping())
-            return false;
-        if (!watchLineEvents)
-            return true;
-        const IoResult r = PortHandle->WaitEvent(eventMask, *eventRecord);
-        if (r.Ok()) {
-            if (!FinishEventWait(false))
-                return false;
-            continue;
-        }
-        if (r.Error == port::kErrorIoPending)
-            return true;
-        if (r.Error == port::kErrorNotSupported)
-            return StopWatchingLineEvents();
-        if (r.Error != port::kErrorInvalidHandle)
-            PostHangup();
-        return false;
-    }
-}
-
-bool TReadThread::ArmRead()
-{
-    for (;;) {
-        if (Stopping())
-            return false;
-        const IoResult r = PortHandle->Read(buffer.get(), readSize, *readRecord);
-        if (r.Ok()) {
-            if (!DeliverChunk(r.Count))
-                return false;
-            continue;
-        }
-        if (r.Error == port::kErrorIoPending)
-            return true;
-        if (r.Error != port::kErrorInvalidHandle)
-            PostHangup();
-        return false;
-    }
-}
-
-bool TReadThread::FinishEventWait(bool retrieve)
-{
-    if (retrieve) {
-        const IoResult r = PortHandle->GetResult(*eventRecord, false);
-        if (r.Error == port::kErrorNotSupported)
-            return StopWatchingLineEvents();
-        if (!r.Ok()) {
-            if (r.Error != port::kErrorInvalidHandle)
+        case Result::Failed:
+            if (r.value != port::kErrorInvalidHandle)
                 PostHangup();
-            return false;
+            return;
         }
     }
+}
+
+// One line event may give a line-error notification followed by a modem one.
+bool TReadThread::FinishEventWait(std::uint32_t events)
+{
     bool result = false;
-    if (eventMask & port::kEvErr) {
+    if (events & port::kEvErr) {
         std::uint32_t flags = 0;
-        const IoResult r = PortHandle->ClearError(flags);
-        if (!r.Ok()) {
-            if (r.Error != port::kErrorInvalidHandle)
-                PostHangup();
-            return false;
-        }
-        if (!Post(kNotifyReceiveError, flags)) {
+        if (!PortHandle->ClearError(flags) || !Post(kNotifyReceiveError, flags)) {
             PostHangup();
             return false;
         }
         result = true;
     }
-    const std::uint32_t modem = ((eventMask & port::kEvRlsd) ? kModemCarrierDetect : 0) |
-                                ((eventMask & port::kEvRing) ? kModemRing : 0);
+    const std::uint32_t modem = ((events & port::kEvRlsd) ? kModemCarrierDetect : 0) |
+                                ((events & port::kEvRing) ? kModemRing : 0);
     if (modem != 0) {
         if (!Post(kNotifyModemStateChange, modem)) {
             PostHangup();
@@ -162,31 +192,19 @@ bool TReadThread::FinishEventWait(bool retrieve)
         }
         result = true;
     }
-    if ((eventMask & kReaderEventMask) == 0)
+    if ((events & kReaderEventMask) == 0)
         PostHangup();
     return result;
 }
 
-bool TReadThread::FinishRead()
+bool TReadThread::DeliverChunk(const char *buffer, std::uint32_t count)
 {
-    const IoResult r = PortHandle->GetResult(*readRecord, false);
-    if (r.Ok())
-        return DeliverChunk(r.Count);
-    if (r.Error != port::kErrorInvalidHandle)
-        PostHangup();
-    return false;
-}
-
-bool TReadThread::DeliverChunk(std::uint32_t count)
-{
-    if (count == 0)
-        return false;
     std::unique_ptr<char[]> block(new (std::nothrow) char[count + 1]);
     if (!block) {
         PostHangup();
         return false;
     }
-    std::memcpy(block.get(), buffer.get(), count);
+    std::memcpy(block.get(), buffer, count);
     block[count] = '\0';
     if (!Notifications->Post({kNotifyReceiveData, count, 0, std::move(block)})) {
         PostHangup();
@@ -209,21 +227,17 @@ void TReadThread::PostHangup()
 
 bool TWriteThread::PostRequestWrite(std::unique_ptr<char[]> block, std::uint16_t count)
 {
-    return queue.Post({kRequestWrite, count, std::move(block)});
+    if (!queue.Post({kRequestWrite, count, std::move(block)}))
+        return false;
+    PortHandle->WakeWriter();
+    return true;
 }
 
 void TWriteThread::Execute()
 {
-    writeRecord = std::make_unique<port::Overlapped>();
-    writeRecord->event = port::Event::Create(true);
-    if (writeRecord->event)
-        MessageLoop();
-    else
-        PostHangup();
-
+    MessageLoop();
     PortHandle->Purge(port::kPurgeTxAbort | port::kPurgeTxClear);
     *SendIdleRef = true;
-    writeRecord.reset();
     queue.Close(); // frees what is still queued; later requests are refused
 }
 
@@ -231,7 +245,7 @@ void TWriteThread::MessageLoop()
 {
     bool reportIdle = true;
     for (;;) {
-        port::ThreadMessage message;
+        ThreadMessage message;
         if (!queue.Take(message)) {
             *SendIdleRef = true;
             if (reportIdle && !Notifications->Post({kNotifySendDataEmpty, 0, 0, nullptr})) {
@@ -239,54 +253,35 @@ void TWriteThread::MessageLoop()
                 return;
             }
             reportIdle = false;
-            const int woken = port::WaitAny({CloseEvent, &queue});
-            if (woken == 0)
-                return;
-            if (woken != 1) {
+            const Result woken = PortHandle->WaitForWriterWork();
+            if (woken.kind == Result::Failed)
                 PostHangup();
+            if (woken.kind != Result::Bytes || Terminated())
                 return;
-            }
             continue;
         }
         if (Stopping())
             return; // the message taken is dropped with its block
         if (message.Id != kRequestWrite)
             continue;
-        const bool written = WriteBlock(message.Block.get(), message.WParam);
-        message.Block.reset();
-        if (!written)
+        if (!WriteBlock(message.Block.get(), message.WParam))
             return;
         reportIdle = true;
     }
 }
 
+// With write time-outs a write may give fewer bytes, or none: the rest is written next, until
+// everything is or the port is stopped.
 bool TWriteThread::WriteBlock(const char *block, std::uint32_t count)
 {
-    std::uint32_t remaining = count;
     std::uint32_t offset = 0;
-    while (remaining != 0) {
-        IoResult r = PortHandle->Write(block + offset, remaining, *writeRecord);
-        if (r.Error == port::kErrorIoPending) {
-            const int woken = port::WaitAny({CloseEvent, writeRecord->event.get()});
-            if (woken != 1) {
-                // The port may still be writing from the block, which goes when this returns.
-                PortHandle->Cancel(*writeRecord);
-                if (woken != 0)
-                    PostHangup();
-                return false;
-            }
-            r = PortHandle->GetResult(*writeRecord, true);
-        }
-        if (!r.Ok()) {
-            if (r.Error != port::kErrorInvalidHandle)
-                PostHangup();
+    while (offset < count) {
+        const Result r = PortHandle->Write(block + offset, count - offset);
+        if (r.kind == Result::Failed && r.value != port::kErrorInvalidHandle)
+            PostHangup();
+        if (r.kind != Result::Bytes || Terminated())
             return false;
-        }
-        // A write time-out may give nothing; do not go round forever once asked to stop.
-        if (r.Count == 0 && Stopping())
-            return false;
-        remaining -= std::min(r.Count, remaining);
-        offset += r.Count;
+        offset += std::min(r.value, count - offset);
     }
     return true;
 }

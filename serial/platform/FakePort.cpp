@@ -2,72 +2,29 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace port {
-
-FakePort::~FakePort() = default;
-
-// Copies what fits into the pending read; the rest waits for the next read.
-std::uint32_t FakePort::Fill(const std::string &bytes)
-{
-    const auto count =
-        static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), pending.read.size));
-    std::memcpy(pending.read.buffer, bytes.data(), count);
-    if (count < bytes.size())
-        reads.push_front({bytes.substr(count)});
-    return count;
-}
 
 void FakePort::PushData(const std::string &bytes)
 {
     std::lock_guard lock(mutex);
-    if (pending.read.record != nullptr) {
-        pending.read.done = bytes.empty() ? 0 : Fill(bytes);
-        pending.FinishRead(kErrorSuccess);
-    } else {
-        reads.push_back({bytes});
-    }
-}
-
-void FakePort::PushEmptyRead()
-{
-    PushData(std::string());
-}
-
-void FakePort::Raise(const LineEvent &e)
-{
-    errors |= e.errors;
-    pending.FinishEvent(kErrorSuccess, e.events & mask);
+    reads.push_back(bytes);
+    changed.notify_all();
 }
 
 void FakePort::PushLineEvent(std::uint32_t lineEvents, std::uint32_t errorFlags)
 {
     std::lock_guard lock(mutex);
-    if (pending.event.record != nullptr)
-        Raise({lineEvents, errorFlags});
-    else
-        events.push_back({lineEvents, errorFlags});
+    events.push_back({lineEvents, errorFlags});
+    changed.notify_all();
 }
 
 void FakePort::FailIo(std::uint32_t error)
 {
     std::lock_guard lock(mutex);
     failure = error;
-    pending.FinishAll(error);
-}
-
-void FakePort::FailEventWaits(std::uint32_t error)
-{
-    std::lock_guard lock(mutex);
-    eventFailure = error;
-    pending.FinishEvent(error);
-}
-
-void FakePort::FailReads(std::uint32_t error)
-{
-    std::lock_guard lock(mutex);
-    readFailure = error;
-    pending.FinishRead(error);
+    changed.notify_all();
 }
 
 void FakePort::SetWritesStuck(bool stuck)
@@ -85,32 +42,22 @@ void FakePort::SetWriteChunk(std::uint32_t bytes)
 void FakePort::DrainWrite(std::uint32_t bytes)
 {
     std::lock_guard lock(mutex);
-    PendingWrite &w = pending.write;
-    if (w.record == nullptr)
-        return;
-    const std::uint32_t taken = std::min(bytes, w.size - w.done);
-    written.append(w.data + w.done, taken);
-    w.done += taken;
-    if (w.done == w.size)
-        pending.FinishWrite(kErrorSuccess);
+    const std::uint32_t taken = std::min(bytes, pendingSize - pendingDone);
+    written.append(pendingData + pendingDone, taken);
+    pendingDone += taken;
+    changed.notify_all();
 }
 
-bool FakePort::ReadPending() const
+bool FakePort::ReaderWaiting() const
 {
     std::lock_guard lock(mutex);
-    return pending.read.record != nullptr;
-}
-
-bool FakePort::EventPending() const
-{
-    std::lock_guard lock(mutex);
-    return pending.event.record != nullptr;
+    return readerWaiting;
 }
 
 bool FakePort::WritePending() const
 {
     std::lock_guard lock(mutex);
-    return pending.write.record != nullptr;
+    return pendingData != nullptr;
 }
 
 std::string FakePort::Written() const
@@ -135,9 +82,15 @@ bool FakePort::Purge(std::uint32_t flags)
 {
     std::lock_guard lock(mutex);
     purges.push_back(flags);
-    AbortPurged(flags);
     if (flags & kPurgeRxClear)
         reads.clear();
+    return true;
+}
+
+bool FakePort::GetState(LineState &value)
+{
+    std::lock_guard lock(mutex);
+    value = state;
     return true;
 }
 
@@ -148,6 +101,13 @@ bool FakePort::SetState(const LineState &value)
     return true;
 }
 
+bool FakePort::GetTimeouts(Timeouts &value)
+{
+    std::lock_guard lock(mutex);
+    value = timeouts;
+    return true;
+}
+
 bool FakePort::SetTimeouts(const Timeouts &value)
 {
     std::lock_guard lock(mutex);
@@ -155,65 +115,88 @@ bool FakePort::SetTimeouts(const Timeouts &value)
     return true;
 }
 
-bool FakePort::SetMask(std::uint32_t value)
+void FakePort::SetEventMask(std::uint32_t value)
 {
     std::lock_guard lock(mutex);
     mask = value;
-    return true;
 }
 
-IoResult FakePort::WaitEvent(std::uint32_t &result, Overlapped &record)
+void FakePort::Stop()
 {
     std::lock_guard lock(mutex);
-    if (failure != kErrorSuccess)
-        return {failure, 0};
-    if (eventFailure != kErrorSuccess)
-        return {eventFailure, 0};
-    pending.BeginEvent(record, result);
+    stopped = true;
+    changed.notify_all();
+}
+
+void FakePort::WakeWriter()
+{
+    std::lock_guard lock(mutex);
+    ++writerWakes;
+    changed.notify_all();
+}
+
+Result FakePort::Next(char *buffer, std::uint32_t size)
+{
+    std::unique_lock lock(mutex);
+    readerWaiting = true;
+    changed.wait(lock,
+                 [this] { return stopped || failure != 0 || !events.empty() || !reads.empty(); });
+    readerWaiting = false;
+    if (stopped)
+        return {Result::Stopped};
+    if (failure != 0)
+        return {Result::Failed, failure};
     if (!events.empty()) {
-        Raise(events.front());
+        const LineEvent e = events.front();
         events.pop_front();
-        return {kErrorSuccess, 0};
+        errors |= e.errors;
+        return {Result::Events, e.events & mask};
     }
-    PendingRecords::Pend(record);
-    return {kErrorIoPending, 0};
+    std::string &bytes = reads.front();
+    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), size));
+    std::memcpy(buffer, bytes.data(), count);
+    bytes.erase(0, count);
+    if (bytes.empty() || count == 0)
+        reads.pop_front();
+    return {Result::Bytes, count};
 }
 
-IoResult FakePort::Read(char *buffer, std::uint32_t size, Overlapped &record)
+bool FakePort::ClearError(std::uint32_t &flags)
 {
     std::lock_guard lock(mutex);
-    if (failure != kErrorSuccess)
-        return {failure, 0};
-    if (readFailure != kErrorSuccess)
-        return {readFailure, 0};
-    pending.BeginRead(record, buffer, size);
-    if (reads.empty()) {
-        PendingRecords::Pend(record);
-        return {kErrorIoPending, 0};
-    }
-    const std::string bytes = std::move(reads.front().bytes);
-    reads.pop_front();
-    pending.read.done = bytes.empty() ? 0 : Fill(bytes);
-    pending.FinishRead(kErrorSuccess);
-    return {kErrorSuccess, record.Transferred};
+    flags = std::exchange(errors, 0);
+    return failure == 0;
 }
 
-IoResult FakePort::Write(const char *data, std::uint32_t size, Overlapped &record)
+Result FakePort::Write(const char *data, std::uint32_t size)
 {
-    std::lock_guard lock(mutex);
-    if (failure != kErrorSuccess)
-        return {failure, 0};
-    pending.BeginWrite(record, data, size);
-    if (writesStuck) {
-        PendingRecords::Pend(record);
-        return {kErrorIoPending, 0};
+    std::unique_lock lock(mutex);
+    if (!writesStuck && failure == 0 && !stopped) {
+        const std::uint32_t count = writeChunk != 0 ? std::min(size, writeChunk) : size;
+        written.append(data, count);
+        return {Result::Bytes, count};
     }
-    const std::uint32_t count = writeChunk != 0 ? std::min(size, writeChunk) : size;
-    written.append(data, count);
-    pending.write.done = count;
-    pending.write.size = count; // a short write is complete with what it took
-    pending.FinishWrite(kErrorSuccess);
-    return {kErrorSuccess, count};
+    pendingData = data;
+    pendingSize = size;
+    pendingDone = 0;
+    changed.wait(lock, [this] { return stopped || failure != 0 || pendingDone == pendingSize; });
+    // A device reads a pending write's data until the moment it lets go.
+    volatile char seen = 0;
+    for (std::uint32_t i = pendingDone; i < pendingSize; ++i)
+        seen = static_cast<char>(seen ^ pendingData[i]);
+    pendingData = nullptr;
+    if (pendingDone == pendingSize)
+        return {Result::Bytes, size};
+    return stopped ? Result{Result::Stopped} : Result{Result::Failed, failure};
+}
+
+// A wait for the writer's wake-up, not an I/O call: it fails with nothing the script does.
+Result FakePort::WaitForWriterWork()
+{
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return stopped || writerWakes > 0; });
+    writerWakes = 0;
+    return stopped ? Result{Result::Stopped} : Result{Result::Bytes};
 }
 
 } // namespace port

@@ -1,14 +1,20 @@
-// The port layer on Windows: the Win32 serial, event and wait calls themselves.
-//
-// Each Overlapped record the threads use gets a native OVERLAPPED of the port's own, kept at a
-// fixed address from the first call on the record until the record goes, so that the system
-// can complete into it; the record's event is the OVERLAPPED's event. A record is cancelled and
-// waited for before its native part is freed, so the system never writes into freed memory.
-#include "serial/platform/win32/Win32.h"
+// The port on Windows: the system's own serial calls and overlapped I/O. The reader keeps a
+// read and a line-event wait pending at once and waits for either, for the stop event and for
+// its wake-up (a new event mask); the writer waits for its write or the stop event. An
+// operation abandoned on a stop is cancelled and waited for before the call returns, so the
+// system never writes into memory its caller has let go.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX // the C++ library may have defined it already
+#define NOMINMAX
+#endif
+#include <windows.h>
 
-#include <map>
 #include <utility>
 #include <vector>
+
+#include "serial/platform/Port.h"
 
 namespace port {
 
@@ -16,11 +22,11 @@ namespace {
 
 const char *const kDevicePrefix = "\\\\.\\";
 
-// The line-event wait of a device that has no line events to give: virtual and emulated ports
-// answer the request as an unknown or unsupported function.
-bool MeansNotSupported(DWORD error)
+// Virtual and emulated ports answer a line-event wait as an unknown or unsupported function.
+bool NoLineEvents(const Result &r)
 {
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    return r.kind == Result::Failed &&
+           (r.value == ERROR_NOT_SUPPORTED || r.value == ERROR_INVALID_FUNCTION);
 }
 
 LineState StateFromDcb(const DCB &dcb)
@@ -90,11 +96,19 @@ void StateToDcb(const LineState &s, DCB &dcb)
     dcb.EvtChar = s.EvtChar;
 }
 
+// One overlapped operation of the port's own, at a fixed address while the port lives.
+struct Operation
+{
+    OVERLAPPED overlapped{};
+    bool pending = false;
+};
+
 class Win32Port final : public Port
 {
 public:
-    explicit Win32Port(HANDLE h) : handle(h) {}
+    explicit Win32Port(HANDLE h);
     ~Win32Port() override;
+    bool Ready() const { return stopEvent && readerWake && writerWake && Events(); }
 
     bool IsCommHandle() override { return ::GetFileType(handle) == FILE_TYPE_CHAR; }
     bool Setup(std::uint32_t inQueue, std::uint32_t outQueue) override
@@ -106,112 +120,86 @@ public:
     bool SetState(const LineState &state) override;
     bool GetTimeouts(Timeouts &timeouts) override;
     bool SetTimeouts(const Timeouts &timeouts) override;
-    bool SetMask(std::uint32_t mask) override { return ::SetCommMask(handle, mask) != FALSE; }
-
-    IoResult WaitEvent(std::uint32_t &mask, Overlapped &record) override;
-    IoResult Read(char *buffer, std::uint32_t size, Overlapped &record) override;
-    IoResult Write(const char *data, std::uint32_t size, Overlapped &record) override;
-    IoResult GetResult(Overlapped &record, bool wait) override;
-    IoResult ClearError(std::uint32_t &errors) override;
-    void Cancel(Overlapped &record) override;
+    void SetEventMask(std::uint32_t mask) override;
+    void Stop() override;
+    void WakeWriter() override { ::SetEvent(writerWake); }
+    Result Next(char *buffer, std::uint32_t size) override;
+    bool ClearError(std::uint32_t &errors) override;
+    void EndReader() override;
+    Result Write(const char *data, std::uint32_t size) override;
+    Result WaitForWriterWork() override;
 
 private:
-    enum class Kind
+    bool Events() const
     {
-        Event,
-        Read,
-        Write
-    };
-    // The native side of one record.
-    struct Operation
-    {
-        OVERLAPPED overlapped{};
-        Kind kind = Kind::Read;
-        bool issued = false; // the system may still complete into `overlapped`
-        DWORD eventMask = 0; // filled by the system for a line-event wait
-        std::uint32_t *maskOut = nullptr;
-    };
-
-    Operation &Begin(Overlapped &record, Kind kind);
-    IoResult Issued(Overlapped &record, Operation &op, BOOL done, DWORD count);
-    IoResult Finished(Overlapped &record, Operation &op, std::uint32_t error, DWORD count);
-    void Abandon(Operation &op);
+        return read.overlapped.hEvent && wait.overlapped.hEvent && write.overlapped.hEvent;
+    }
+    // Result of the call that started `op`, or of its completion (`done`, `count`). The count
+    // is taken by reference: it is read only once the call that fills it has run.
+    Result Finished(Operation &op, BOOL done, const DWORD &count);
+    void Cancel(Operation &op);
 
     HANDLE handle;
-    std::mutex mutex; // guards `operations`; each record is used by one thread at a time
-    std::map<Overlapped *, std::unique_ptr<Operation>> operations;
+    HANDLE stopEvent;  // manual reset: every wait sees it once set
+    HANDLE readerWake; // auto reset: the event mask changed
+    HANDLE writerWake; // auto reset: a block was queued
+    std::atomic<std::uint32_t> wantedMask{0};
+    // The reader's own.
+    Operation read, wait;
+    DWORD waitBits = 0;     // filled by the system for a line-event wait
+    DWORD maskInForce = 0;  // as last given to SetCommMask
+    bool lineEvents = true; // false once the device said it has none
+    // The writer's own.
+    Operation write;
 };
+
+HANDLE NewEvent(bool manualReset)
+{
+    return ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr);
+}
+
+Win32Port::Win32Port(HANDLE h)
+    : handle(h), stopEvent(NewEvent(true)), readerWake(NewEvent(false)), writerWake(NewEvent(false))
+{
+    for (Operation *op : {&read, &wait, &write})
+        op->overlapped.hEvent = NewEvent(true);
+}
 
 Win32Port::~Win32Port()
 {
-    std::lock_guard lock(mutex);
-    for (auto &[record, op] : operations) {
-        Abandon(*op);
-        record->UsedOn = nullptr; // a record outliving the port must not call back into it
-    }
-    operations.clear();
+    for (Operation *op : {&read, &wait, &write})
+        Cancel(*op);
     ::CloseHandle(handle);
+    for (HANDLE h : {stopEvent, readerWake, writerWake, read.overlapped.hEvent,
+                     wait.overlapped.hEvent, write.overlapped.hEvent})
+        if (h)
+            ::CloseHandle(h);
 }
 
-Win32Port::Operation &Win32Port::Begin(Overlapped &record, Kind kind)
+Result Win32Port::Finished(Operation &op, BOOL done, const DWORD &count)
 {
-    std::lock_guard lock(mutex);
-    auto &slot = operations[&record];
-    if (!slot)
-        slot = std::make_unique<Operation>();
-    record.UsedOn = this;
-    record.Status = kErrorIoPending;
-    record.Transferred = 0;
-    Operation &op = *slot;
-    op.overlapped = OVERLAPPED{};
-    op.overlapped.hEvent = Native(record.event->WaitHandle());
-    op.kind = kind;
-    op.issued = false;
-    op.maskOut = nullptr;
-    return op;
+    op.pending = false;
+    const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
+    op.pending = error == ERROR_IO_PENDING;
+    if (op.pending)
+        return {Result::Bytes};
+    // A read or write that ran into its time-out has completed with what it moved (the system
+    // reports that as a time-out status).
+    if (error == ERROR_TIMEOUT && &op != &wait)
+        return {Result::Bytes, static_cast<std::uint32_t>(op.overlapped.InternalHigh)};
+    if (error != ERROR_SUCCESS)
+        return {Result::Failed, error};
+    return &op == &wait ? Result{Result::Events, waitBits} : Result{Result::Bytes, count};
 }
 
-// Result of the call that started an operation.
-IoResult Win32Port::Issued(Overlapped &record, Operation &op, BOOL done, DWORD count)
+void Win32Port::Cancel(Operation &op)
 {
-    if (done) {
-        op.issued = true;
-        return Finished(record, op, kErrorSuccess, count);
-    }
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_IO_PENDING) {
-        op.issued = true;
-        return {kErrorIoPending, 0};
-    }
-    return Finished(record, op, error, 0);
-}
-
-// A read or write that ran into its time-out has completed with what it moved (the system
-// reports that as a time-out status); a line-event wait the device cannot do says so in one
-// way whatever the driver answered.
-IoResult Win32Port::Finished(Overlapped &record, Operation &op, std::uint32_t error, DWORD count)
-{
-    if (error == ERROR_TIMEOUT && op.kind != Kind::Event) {
-        error = kErrorSuccess;
-        count = static_cast<DWORD>(op.overlapped.InternalHigh);
-    }
-    if (op.kind == Kind::Event && MeansNotSupported(error))
-        error = kErrorNotSupported;
-    if (error == kErrorSuccess && op.kind == Kind::Event && op.maskOut != nullptr)
-        *op.maskOut = op.eventMask;
-    record.Status = error;
-    record.Transferred = count;
-    return {error, error == kErrorSuccess ? static_cast<std::uint32_t>(count) : 0};
-}
-
-void Win32Port::Abandon(Operation &op)
-{
-    if (!op.issued)
+    if (!op.pending)
         return;
     ::CancelIoEx(handle, &op.overlapped);
     DWORD count = 0;
     ::GetOverlappedResult(handle, &op.overlapped, &count, TRUE); // it has let go of the buffer
-    op.issued = false;
+    op.pending = false;
 }
 
 bool Win32Port::GetState(LineState &state)
@@ -255,90 +243,111 @@ bool Win32Port::SetTimeouts(const Timeouts &value)
     return ::SetCommTimeouts(handle, &t) != FALSE;
 }
 
-IoResult Win32Port::WaitEvent(std::uint32_t &mask, Overlapped &record)
+// The reader gives the mask to the system itself, between its waits.
+void Win32Port::SetEventMask(std::uint32_t mask)
 {
-    Operation &op = Begin(record, Kind::Event);
-    op.eventMask = 0;
-    op.maskOut = &mask;
-    const BOOL done = ::WaitCommEvent(handle, &op.eventMask, &op.overlapped);
-    return Issued(record, op, done, 0);
+    wantedMask = mask;
+    ::SetEvent(readerWake);
 }
 
-IoResult Win32Port::Read(char *buffer, std::uint32_t size, Overlapped &record)
+void Win32Port::Stop()
 {
-    Operation &op = Begin(record, Kind::Read);
-    DWORD count = 0;
-    const BOOL done = ::ReadFile(handle, buffer, size, &count, &op.overlapped);
-    return Issued(record, op, done, count);
+    stopped = true;
+    ::SetEvent(stopEvent);
 }
 
-IoResult Win32Port::Write(const char *data, std::uint32_t size, Overlapped &record)
+Result Win32Port::Next(char *buffer, std::uint32_t size)
 {
-    Operation &op = Begin(record, Kind::Write);
-    DWORD count = 0;
-    const BOOL done = ::WriteFile(handle, data, size, &count, &op.overlapped);
-    return Issued(record, op, done, count);
-}
-
-IoResult Win32Port::GetResult(Overlapped &record, bool wait)
-{
-    Operation *op = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        const auto found = operations.find(&record);
-        if (found != operations.end())
-            op = found->second.get();
+    for (;;) {
+        if (stopped)
+            return {Result::Stopped};
+        const DWORD mask = lineEvents ? wantedMask.load() : 0;
+        if (mask != maskInForce) {
+            ::SetCommMask(handle, mask); // a wait pending completes with no bits
+            maskInForce = mask;
+        }
+        if (!wait.pending && mask != 0) {
+            waitBits = 0;
+            const Result r =
+                Finished(wait, ::WaitCommEvent(handle, &waitBits, &wait.overlapped), 0);
+            lineEvents = !NoLineEvents(r);
+            if (lineEvents && r.kind != Result::Bytes && (r.kind != Result::Events || r.value != 0))
+                return r;
+        }
+        if (!read.pending) {
+            DWORD count = 0;
+            const Result r =
+                Finished(read, ::ReadFile(handle, buffer, size, &count, &read.overlapped), count);
+            if (!read.pending)
+                return r;
+        }
+        // The stop first, so that it wins; a line event before data, as the system orders them.
+        HANDLE handles[4] = {stopEvent, readerWake, wait.overlapped.hEvent, read.overlapped.hEvent};
+        DWORD count = 4;
+        if (!wait.pending) {
+            handles[2] = read.overlapped.hEvent;
+            count = 3;
+        }
+        const DWORD woken =
+            ::WaitForMultipleObjects(count, handles, FALSE, INFINITE) - WAIT_OBJECT_0;
+        if (woken < 2)
+            continue;
+        if (woken >= count)
+            return {Result::Failed, ::GetLastError()};
+        Operation &op = handles[woken] == read.overlapped.hEvent ? read : wait;
+        DWORD moved = 0;
+        const Result r =
+            Finished(op, ::GetOverlappedResult(handle, &op.overlapped, &moved, FALSE), moved);
+        if (&op == &wait && NoLineEvents(r))
+            lineEvents = false;
+        else if (&op == &read || r.kind != Result::Events || r.value != 0)
+            return r;
     }
-    if (op == nullptr || !op->issued)
-        return {record.Status, record.Transferred};
-    DWORD count = 0;
-    if (::GetOverlappedResult(handle, &op->overlapped, &count, wait ? TRUE : FALSE))
-        return Finished(record, *op, kErrorSuccess, count);
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_IO_INCOMPLETE)
-        return {kErrorIoIncomplete, 0};
-    return Finished(record, *op, error, count);
 }
 
-IoResult Win32Port::ClearError(std::uint32_t &errors)
+bool Win32Port::ClearError(std::uint32_t &errors)
 {
     DWORD flags = 0;
     if (!::ClearCommError(handle, &flags, nullptr))
-        return {static_cast<std::uint32_t>(::GetLastError()), 0};
+        return false;
     errors = flags;
-    return {kErrorSuccess, 0};
+    return true;
 }
 
-void Win32Port::Cancel(Overlapped &record)
+void Win32Port::EndReader()
 {
-    std::unique_ptr<Operation> op;
-    {
-        std::lock_guard lock(mutex);
-        const auto found = operations.find(&record);
-        if (found == operations.end())
-            return;
-        op = std::move(found->second);
-        operations.erase(found);
-    }
-    Abandon(*op);
-    record.Status = kErrorOperationAborted;
+    Cancel(read);
+    Cancel(wait);
+    ::PurgeComm(handle, PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
-} // namespace
-
-// The system knows its ports by name already.
-std::string PlatformDeviceName(const std::string &name)
+Result Win32Port::Write(const char *data, std::uint32_t size)
 {
-    return name;
+    if (stopped)
+        return {Result::Stopped};
+    DWORD count = 0;
+    Result r = Finished(write, ::WriteFile(handle, data, size, &count, &write.overlapped), count);
+    if (!write.pending)
+        return r;
+    const HANDLE handles[] = {stopEvent, write.overlapped.hEvent};
+    const DWORD woken = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0 + 1)
+        return Finished(write, ::GetOverlappedResult(handle, &write.overlapped, &count, FALSE),
+                        count);
+    const DWORD error = ::GetLastError();
+    Cancel(write);
+    return woken == WAIT_OBJECT_0 ? Result{Result::Stopped} : Result{Result::Failed, error};
 }
 
-// Device Manager, not a folder, lists the adapters here.
-std::vector<SerialAdapter> ListSerialAdapters(const std::string &)
+Result Win32Port::WaitForWriterWork()
 {
-    return {};
+    const HANDLE handles[] = {stopEvent, writerWake};
+    const DWORD woken = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0 + 1)
+        return {Result::Bytes};
+    return woken == WAIT_OBJECT_0 ? Result{Result::Stopped}
+                                  : Result{Result::Failed, ::GetLastError()};
 }
-
-namespace {
 
 OpenFailureKind KindOf(DWORD error)
 {
@@ -372,6 +381,18 @@ std::string SystemText(DWORD error)
 
 } // namespace
 
+// The system knows its ports by name already.
+std::string PlatformDeviceName(const std::string &name)
+{
+    return name;
+}
+
+// Device Manager, not a folder, lists the adapters here.
+std::vector<SerialAdapter> ListSerialAdapters(const std::string &)
+{
+    return {};
+}
+
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
 {
     if (failure != nullptr)
@@ -388,15 +409,26 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
             ? INVALID_HANDLE_VALUE
             : ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = resolved.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError();
-        if (failure != nullptr)
-            *failure = {KindOf(error), path, SystemText(error)};
-        return nullptr;
+    DWORD error = resolved.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError();
+    std::unique_ptr<Win32Port> port;
+    if (h != INVALID_HANDLE_VALUE) {
+        port = std::make_unique<Win32Port>(h);
+        error = port->Ready() ? ERROR_SUCCESS : ::GetLastError();
+        if (error != ERROR_SUCCESS)
+            port.reset();
     }
     if (failure != nullptr)
-        failure->device = path;
-    return std::make_unique<Win32Port>(h);
+        *failure = {port ? OpenFailureKind::None : KindOf(error), path,
+                    port ? "" : SystemText(error)};
+    return port;
+}
+
+void ApplyPriorityToCurrentThread(ThreadPriority priority)
+{
+    const int level = priority == ThreadPriority::Highest       ? THREAD_PRIORITY_HIGHEST
+                      : priority == ThreadPriority::AboveNormal ? THREAD_PRIORITY_ABOVE_NORMAL
+                                                                : THREAD_PRIORITY_NORMAL;
+    ::SetThreadPriority(::GetCurrentThread(), level);
 }
 
 } // namespace port

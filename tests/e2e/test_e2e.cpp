@@ -140,6 +140,7 @@ private slots:
     void openIdentifiesAndReads();
     void openShowsModuleRecord();
     void setSendsEditedField();
+    void readShowsModuleRecord_data();
     void readShowsModuleRecord();
     void defaultRestoresAndReadsBack();
     void volumeThroughKeyboard();
@@ -231,9 +232,18 @@ void TestEndToEnd::setSendsEditedField()
     QCOMPARE(Field(channel1), QByteArray("460.1250"));
 }
 
+void TestEndToEnd::readShowsModuleRecord_data()
+{
+    QTest::addColumn<bool>("paced");
+    QTest::newRow("reply at once") << false;
+    // A byte a millisecond, as at 9600 baud: the whole record is still one reply.
+    QTest::newRow("reply paced") << true;
+}
+
 void TestEndToEnd::readShowsModuleRecord()
 {
-    ToolRig tool;
+    QFETCH(bool, paced);
+    ToolRig tool(paced ? nmct::modsim::Options{} : ToolRig::FastModule());
     tool.ClickOpen();
     TfrmMain &w = tool.window();
     tool.module().SetRecord(CustomRecord());

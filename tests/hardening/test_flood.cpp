@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 using nmct::modsim::Faults;
@@ -35,8 +36,10 @@ constexpr int TickMs = 20;
 constexpr qint64 MaxLatenessMs = 50;
 constexpr int BaselineMs = 1000;
 // The tool keeps one reply and Qt's queue of chunks not yet handled; that queue must not grow
-// with the length of the flood. AddressSanitizer keeps freed blocks aside (up to 256 MB), so
-// the bound holds in plain builds only.
+// with the length of the flood. AddressSanitizer keeps freed blocks aside (up to 256 MB), and
+// ThreadSanitizer's allocator keeps the blocks the main thread frees in that thread's caches
+// while the reader takes new ones (13-14 MiB over 220 MB of flood, drained in 0.2 s), so the
+// bound holds in plain builds only.
 constexpr long MaxGrowthKiB = 8 * 1024;
 constexpr int QuietMs = 300;
 
@@ -68,7 +71,12 @@ public:
         clock.start();
         timer.start();
     }
-    void Stop() { timer.stop(); }
+    void Stop()
+    {
+        timer.stop();
+        stopped = true;
+    }
+    bool Stopped() const { return stopped; }
     qint64 Worst() const { return worst; }
     qint64 Ticks() const { return ticks; }
     qint64 LateTicks() const { return lateTicks; }
@@ -94,7 +102,8 @@ private:
     qint64 lastTick = -1;
     qint64 worst = 0;
     qint64 ticks = 0;
-    qint64 lateTicks = 0; // later than half the bound
+    qint64 lateTicks = 0;             // later than half the bound
+    std::atomic<bool> stopped{false}; // set last by the thread the probe runs on
 };
 
 // The probe moved to a thread of its own; calls wait until that thread has run them.
@@ -117,10 +126,13 @@ public:
     {
         QMetaObject::invokeMethod(&probe, &LatenessProbe::Start, Qt::BlockingQueuedConnection);
     }
+    // Read through the probe's own flag: ThreadSanitizer sees neither the hand-over inside
+    // Qt's blocking call nor the end of Qt's thread, so what the probe's thread wrote (its
+    // figures, and the probe itself, which goes after) is ordered by the flag.
     qint64 StopAndTakeWorst()
     {
         QMetaObject::invokeMethod(&probe, &LatenessProbe::Stop, Qt::BlockingQueuedConnection);
-        return probe.Worst();
+        return probe.Stopped() ? probe.Worst() : -1;
     }
 
 private:
@@ -208,7 +220,7 @@ void TestFlood::floodWhileConnected()
              qPrintable(QStringLiteral("%1 ms late, %2 ms without the flood")
                             .arg(worstLateness)
                             .arg(baseline)));
-    if (!NMCT_HARDENING_ASAN) {
+    if (!NMCT_HARDENING_ASAN && !figures::kThreadSanitizer) {
         QVERIFY2(peakKiB - beforeKiB < MaxGrowthKiB,
                  qPrintable(QString::number(peakKiB - beforeKiB)));
     }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform/Port.h"
+#include "serial/CommThreads.h"
 
 struct Posted
 {
@@ -15,10 +15,10 @@ struct Posted
     std::string block;
 };
 
-class RecordingTarget final : public port::NotifyTarget
+class RecordingTarget final : public NotifyTarget
 {
 public:
-    bool Post(port::Notification n) override
+    bool Post(Notification n) override
     {
         std::lock_guard lock(mutex);
         if (n.Id == refusedId)

@@ -10,12 +10,22 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "serial/Comm.h"
+#include "serial/platform/port_posix.h"
 #include "tests/support/PtyPair.h"
+
+// The component's one seam: how long a stop waits for each thread.
+struct TCommSeams
+{
+    static void SetThreadStopWait(TComm &comm, std::uint32_t ms) { comm.threadStopWaitMs = ms; }
+};
 
 Q_DECLARE_METATYPE(port::OpenFailureKind)
 
@@ -45,8 +55,12 @@ private slots:
     void blocksQueuedTogetherArriveInOrder();
     void chunking_data();
     void chunking();
+    void chunkBeforeStopPortIsStillDelivered_data();
     void chunkBeforeStopPortIsStillDelivered();
     void stopPortDuringBlockedWrite();
+    void stopThatMissesItsBound();
+    void modemLines_data();
+    void modemLines();
     void vanishedDeviceRequestsHangup();
     void handlerExceptionGoesToTheHook();
     void destructorStopsAnOpenPort();
@@ -428,9 +442,14 @@ void TestSerial::chunking_data()
     QTest::addColumn<int>("inputLen");
     QTest::addColumn<int>("burst");
     QTest::addColumn<std::vector<int>>("chunks");
-    QTest::newRow("short reply") << 340 << 7 << std::vector<int>{7};
-    QTest::newRow("longer than InputLen") << 340 << 1000 << std::vector<int>{340, 340, 320};
-    QTest::newRow("byte by byte") << 1 << 3 << std::vector<int>{1, 1, 1};
+    QTest::addColumn<int>("readTotalMs"); // ReadTotalTimeoutConstant
+    QTest::addColumn<int>("idleMs");      // before the burst
+    QTest::newRow("short reply") << 340 << 7 << std::vector<int>{7} << 0 << 0;
+    QTest::newRow("longer than InputLen")
+        << 340 << 1000 << std::vector<int>{340, 340, 320} << 0 << 0;
+    QTest::newRow("byte by byte") << 1 << 3 << std::vector<int>{1, 1, 1} << 0 << 0;
+    // Reads that end empty on their total time-out are made again: the port is not left deaf.
+    QTest::newRow("after empty reads") << 340 << 7 << std::vector<int>{7} << 200 << 600;
 }
 
 void TestSerial::chunking()
@@ -438,13 +457,17 @@ void TestSerial::chunking()
     QFETCH(int, inputLen);
     QFETCH(int, burst);
     QFETCH(std::vector<int>, chunks);
+    QFETCH(int, readTotalMs);
+    QFETCH(int, idleMs);
     comm->SetInputLen(static_cast<std::uint16_t>(inputLen));
+    comm->SetReadTotalTimeoutConstant(static_cast<std::uint32_t>(readTotalMs));
     // Bytes already waiting on a raw line when the port opens belong to no exchange.
     termios raw = SlaveTermios();
     cfmakeraw(&raw);
     tcsetattr(pty->slave, TCSANOW, &raw);
     QVERIFY(pty->Send("left from before the open"));
     comm->StartPort();
+    QTest::qWait(idleMs);
     std::string sent;
     for (int i = 0; i < burst; ++i)
         sent += static_cast<char>('A' + i % 26);
@@ -452,8 +475,9 @@ void TestSerial::chunking()
     timer.start();
     QVERIFY(pty->Send(sent));
     QTRY_COMPARE(rec.chunks.size(), chunks.size());
-    // The last chunk waits for the line to be quiet for the read interval.
-    if (chunks.back() < inputLen)
+    // The last chunk waits for the line to be quiet for the read interval (unless the read's
+    // total time-out comes first).
+    if (chunks.back() < inputLen && readTotalMs == 0)
         QVERIFY(timer.elapsed() >= 100);
     std::string joined;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
@@ -464,18 +488,35 @@ void TestSerial::chunking()
     QVERIFY(rec.allZeroTerminated);
     QTest::qWait(150);
     QCOMPARE(rec.chunks.size(), chunks.size());
+    QCOMPARE(rec.hangups, 0);
+}
+
+void TestSerial::chunkBeforeStopPortIsStillDelivered_data()
+{
+    QTest::addColumn<bool>("reopened");
+    QTest::newRow("stopped") << false;
+    // Opened again, on another device, before the events were dispatched: the chunk belongs to
+    // an exchange that is over.
+    QTest::newRow("opened again elsewhere") << true;
 }
 
 void TestSerial::chunkBeforeStopPortIsStillDelivered()
 {
+    QFETCH(bool, reopened);
     comm->SetInputLen(5);
     comm->StartPort();
     QVERIFY(pty->Send("late!"));
     QThread::msleep(300); // the reader posts; nothing is dispatched meanwhile
     comm->StopPort();
+    PtyPair other;
+    if (reopened) {
+        MapCom7To(other.path);
+        comm->StartPort();
+        QVERIFY(other.Send("new!!"));
+    }
     QVERIFY(rec.chunks.empty());
     QTRY_COMPARE(rec.chunks.size(), std::size_t(1));
-    QCOMPARE(rec.chunks[0], std::string("late!"));
+    QCOMPARE(rec.chunks[0], std::string(reopened ? "new!!" : "late!"));
 }
 
 void TestSerial::stopPortDuringBlockedWrite()
@@ -493,6 +534,105 @@ void TestSerial::stopPortDuringBlockedWrite()
     QTest::qWait(100);
     QCOMPARE(rec.hangups, 0);
     QVERIFY(!comm->SendData("x", 1));
+}
+
+// Threads and descriptors of this process, from the kernel's lists.
+static int DescriptorCount()
+{
+    return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+// A writer whose output flush hangs outlives its stop's bound. It keeps what it uses: the
+// component may go meanwhile, and once the writer ends its port and descriptors are free again.
+void TestSerial::stopThatMissesItsBound()
+{
+    const auto mainThread = std::this_thread::get_id();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> stalled{0};
+    auto previous = port::posix::SetDeviceStandIns({.flushingOutput = [&, released] {
+        if (std::this_thread::get_id() != mainThread && stalled++ == 0)
+            released.wait();
+    }});
+    const int threadsBefore = ThreadCount();
+    const int descriptorsBefore = DescriptorCount();
+    TCommSeams::SetThreadStopWait(*comm, 100);
+    comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
+    QVERIFY(comm->SendData("bye", 3));
+    QCOMPARE(pty->Receive(3), std::string("bye"));
+    comm->StopPort();
+    QVERIFY(!comm->PortOpen());
+    QCOMPARE(stalled.load(), 1);
+    comm.reset(); // while its writer still runs
+    release.set_value();
+    QTRY_COMPARE(ThreadCount(), threadsBefore);
+    QTRY_COMPARE(DescriptorCount(), descriptorsBefore);
+    port::posix::SetDeviceStandIns(previous);
+    comm = std::make_unique<TComm>();
+    comm->SetCommPort(7);
+    comm->StartPort();
+    QVERIFY(comm->PortOpen());
+}
+
+// Modem lines (a stand-in gives a pseudo-terminal some) are read only while a handler wants
+// their changes, and a slow read of them holds up nothing but the reader.
+void TestSerial::modemLines_data()
+{
+    QTest::addColumn<bool>("handler");
+    QTest::addColumn<int>("readMs"); // how long one read of the lines takes
+    QTest::newRow("no handler") << false << 0;
+    QTest::newRow("handler") << true << 0;
+    QTest::newRow("handler, slow reads") << true << 300;
+}
+
+void TestSerial::modemLines()
+{
+    QFETCH(bool, handler);
+    QFETCH(int, readMs);
+    std::atomic<std::uint32_t> carrier{0};
+    std::atomic<int> reads{0};
+    std::atomic<bool> reading{false};
+    auto previous =
+        port::posix::SetDeviceStandIns({.modemCounts = [&](int, port::posix::ModemCounts &c) {
+            reading = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(readMs));
+            c = {carrier.load(), 0};
+            ++reads;
+            reading = false;
+            return true;
+        }});
+    std::vector<std::uint32_t> changes;
+    if (handler)
+        comm->SetOnModemStateChange([&](TComm *, std::uint32_t bits) { changes.push_back(bits); });
+    comm->StartPort();
+    QTRY_COMPARE(rec.empties, 1);
+    if (handler)
+        QTRY_VERIFY(reads > 0); // the lines as they were at the open
+    else
+        QTest::qWait(1500); // idle
+    const int readsAtOpen = reads;
+    if (!handler)
+        QCOMPARE(readsAtOpen, 0);
+    if (readMs > 0)
+        QTRY_VERIFY(reading); // what follows happens during a read
+    ++carrier;
+    QElapsedTimer timer;
+    timer.start();
+    comm->SetBaudRate(19200);
+    const qint64 setting = timer.restart();
+    QVERIFY(comm->SendData("AAFAA", 5));
+    QCOMPARE(pty->Receive(5), std::string("AAFAA"));
+    const qint64 writing = timer.elapsed();
+    QVERIFY2(
+        setting < 150 && writing < 150,
+        qPrintable(QStringLiteral("line setting %1 ms, write %2 ms").arg(setting).arg(writing)));
+    if (handler)
+        QTRY_COMPARE(changes, std::vector<std::uint32_t>{8});
+    comm->StopPort();
+    port::posix::SetDeviceStandIns(previous);
+    if (!handler)
+        QCOMPARE(reads - readsAtOpen, 0);
 }
 
 void TestSerial::vanishedDeviceRequestsHangup()

@@ -16,20 +16,9 @@
 
 #include "ThreadCases.h"
 #include "serial/platform/Port.h"
-#include "serial/platform/posix/LineSettings.h"
-#include "serial/platform/posix/Names.h"
+#include "serial/platform/port_posix.h"
 #include "tests/support/MiniTest.h"
 #include "tests/support/PtyPair.h"
-
-// The kernel's own view of the speeds, rates beyond the B-constants included (the C library's
-// header lacks it).
-struct termios2
-{
-    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
-    cc_t c_line;
-    cc_t c_cc[19];
-    speed_t c_ispeed, c_ospeed;
-};
 
 namespace {
 
@@ -82,110 +71,227 @@ void OpenIsExclusiveAndNeedsATerminal()
     CHECK(port::OpenDevice("/nonexistent/device") == nullptr);
 }
 
-std::unique_ptr<port::Overlapped> NewRecord()
+// One Next after another on a port, as the reader makes them, until `count` results have come;
+// a read of 0 bytes is "", a line event "<events N>", a stop "<stopped>", a failure "<failed N>".
+std::vector<std::string> NextResults(port::Port &p, std::size_t count, std::uint32_t size = 64)
 {
-    auto r = std::make_unique<port::Overlapped>();
-    r->event = port::Event::Create(true);
-    return r;
+    std::vector<std::string> results;
+    auto buffer = std::make_unique<char[]>(size + 1);
+    while (results.size() < count) {
+        buffer[size] = '#';
+        const port::Result r = p.Next(buffer.get(), size);
+        CHECK_EQ(buffer[size], '#');
+        switch (r.kind) {
+        case port::Result::Bytes:
+            CHECK(r.value <= size);
+            results.emplace_back(buffer.get(), r.value);
+            break;
+        case port::Result::Events:
+            results.push_back("<events " + std::to_string(r.value) + ">");
+            break;
+        case port::Result::Stopped:
+            results.emplace_back("<stopped>");
+            return results;
+        case port::Result::Failed:
+            results.push_back("<failed " + std::to_string(r.value) + ">");
+            return results;
+        }
+    }
+    return results;
 }
 
-void ReadTimeoutsOnAPseudoTerminal()
+// The far end's script, on a thread of its own: bytes and a pause after each; -1 as the pause
+// stops the port instead (the close event), -2 sets the other time-outs, -3 closes the far end.
+struct Step
 {
-    PtyPair pty;
-    auto p = port::OpenDevice(pty.path);
-    CHECK(p != nullptr);
-    char buffer[64];
-    auto record = NewRecord();
+    std::string bytes;
+    int pauseMs;
+};
 
-    // Interval MAXDWORD with zero totals: returns at once, even with nothing there.
-    p->SetTimeouts({port::kMaxDword, 0, 0, 0, 0});
-    port::IoResult r = p->Read(buffer, sizeof buffer, *record);
-    CHECK(r.Ok());
-    CHECK_EQ(r.Count, 0u);
-
-    // A total time-out completes an idle read with 0 bytes, also for a caller that only asks
-    // for the result without waiting.
-    p->SetTimeouts({0, 0, 50, 0, 0});
-    r = p->Read(buffer, sizeof buffer, *record);
-    CHECK_EQ(r.Error, port::kErrorIoPending);
-    CHECK(minitest::WaitUntil(
-        [&] { return (r = p->GetResult(*record, false)).Error != port::kErrorIoIncomplete; },
-        1000));
-    CHECK(r.Ok());
-    CHECK_EQ(r.Count, 0u);
-
-    // New time-outs reach a read whose waiter is already asleep: without a total it would
-    // wait for a byte forever.
-    p->SetTimeouts({0, 0, 0, 0, 0});
-    CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
-    std::atomic<bool> woken{false};
-    std::thread waiter([&] {
-        port::WaitAny({record->event.get()});
-        woken = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    p->SetTimeouts({0, 0, 30, 0, 0});
-    const bool intime = minitest::WaitUntil([&] { return woken.load(); }, 2000);
-    if (!intime)
-        pty.Send("x"); // lets the waiter go
-    waiter.join();
-    CHECK(intime);
-    r = p->GetResult(*record, false);
-    CHECK(r.Ok());
-    CHECK_EQ(r.Count, 0u);
-
-    // The interval cuts a burst into one chunk; bytes the line discipline marks pass through.
-    p->SetTimeouts({30, 0, 0, 0, 0});
-    r = p->Read(buffer, sizeof buffer, *record);
-    CHECK_EQ(r.Error, port::kErrorIoPending);
-    const std::string burst("\xff\x00\xff"
-                            "A\xff",
-                            5);
-    CHECK(pty.Send(burst));
-    CHECK_EQ(port::WaitAny({record->event.get()}), 0);
-    r = p->GetResult(*record, false);
-    CHECK(r.Ok());
-    CHECK_EQ(std::string(buffer, r.Count), burst);
-}
-
-// Time-outs at their limits: multiplier × size must not overflow into "already expired".
-void TimeoutsAtTheirLimitsKeepIoPending()
+void ReadsOnAPseudoTerminal()
 {
-    PtyPair pty;
-    auto p = port::OpenDevice(pty.path);
-    CHECK(p != nullptr);
-    auto record = NewRecord();
-    std::vector<char> buffer(200000, 'w');
-
-    const auto completes = [&] {
-        return p->GetResult(*record, false).Error != port::kErrorIoIncomplete;
-    };
-    p->SetTimeouts({port::kMaxDword, port::kMaxDword, 0, 0, 0});
-    CHECK_EQ(p->Read(buffer.data(), 4096, *record).Error, port::kErrorIoPending);
-    CHECK(!minitest::WaitUntil(completes, 150));
-    p->Cancel(*record);
-
-    // Nobody drains the far end, so the write cannot finish.
-    p->SetTimeouts({0, 0, 0, port::kMaxDword, 0});
-    CHECK_EQ(p->Write(buffer.data(), static_cast<std::uint32_t>(buffer.size()), *record).Error,
-             port::kErrorIoPending);
-    CHECK(!minitest::WaitUntil(completes, 150));
-    p->Cancel(*record);
-}
-
-// A record may outlive the port it was used on; it must not call back into it.
-void RecordOutlivesItsPort()
-{
-    PtyPair pty;
-    auto record = NewRecord();
+    struct Row
     {
+        const char *name;
+        port::Timeouts timeouts;
+        std::vector<Step> far;
+        std::vector<std::string> results;
+        int atLeastMs; // before the last result
+    };
+    const port::Timeouts tool{100, 0, 0, 0, 0};
+    const port::Timeouts changed{0, 0, 30, 0, 0};
+    const Row rows[] = {
+        // The interval counts from the last byte, not from the start of the read.
+        {"reply in two writes after a quiet start",
+         tool,
+         {{"", 150}, {"OK_V2", 10}, {".13\r\n", 300}, {"", -1}},
+         {"OK_V2.13\r\n", "<stopped>"},
+         0},
+        {"a pause longer than the interval cuts the stream",
+         {30, 0, 0, 0, 0},
+         {{"abc", 150}, {"de", 100}, {"", -1}},
+         {"abc", "de", "<stopped>"},
+         0},
+        {"a total time-out ends a read with nothing", {0, 0, 50, 0, 0}, {}, {""}, 50},
+        {"any byte ends the read",
+         {port::kMaxDword, port::kMaxDword, 5000, 0, 0},
+         {{"x", 0}},
+         {"x"},
+         0},
+        {"new time-outs reach a read under way", {0, 0, 0, 0, 0}, {{"", 50}, {"", -2}}, {""}, 50},
+        // Time-outs at their limits wait as good as forever, not "already expired".
+        {"saturating totals",
+         {0, port::kMaxDword, port::kMaxDword, 0, 0},
+         {{"", 200}, {"", -1}},
+         {"<stopped>"},
+         200},
+        {"interval and multiplier at their limits",
+         {port::kMaxDword, port::kMaxDword, 0, 0, 0},
+         {{"", 200}, {"", -1}},
+         {"<stopped>"},
+         200},
+        // A pseudo-terminal has no line to err: nothing is taken for a mark.
+        {"bytes like marks pass",
+         tool,
+         {{std::string("\xff\x00\xff"
+                       "A\xff",
+                       5),
+           0}},
+         {std::string("\xff\x00\xff"
+                      "A\xff",
+                      5)},
+         0},
+        {"the far end goes", tool, {{"", 50}, {"", -3}}, {"<failed 31>", "<failed 31>"}, 0},
+    };
+    for (const Row &row : rows) {
+        PtyPair pty;
         auto p = port::OpenDevice(pty.path);
         CHECK(p != nullptr);
-        char buffer[8];
-        CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
+        CHECK(p->SetTimeouts(row.timeouts));
+        const auto start = std::chrono::steady_clock::now();
+        std::thread far([&] {
+            for (const Step &step : row.far) {
+                if (!step.bytes.empty())
+                    pty.Send(step.bytes);
+                if (step.pauseMs == -1)
+                    p->Stop();
+                else if (step.pauseMs == -2)
+                    p->SetTimeouts(changed);
+                else if (step.pauseMs == -3)
+                    pty.CloseMaster();
+                else
+                    std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
+            }
+        });
+        std::vector<std::string> results = NextResults(*p, row.results.size() - 1);
+        if (results.size() + 1 == row.results.size())
+            results.push_back(NextResults(*p, 1).back());
+        const auto took = std::chrono::steady_clock::now() - start;
+        far.join();
+        if (results != row.results)
+            minitest::Fail(__FILE__, __LINE__, std::string(row.name) + ": other results");
+        CHECK(took >= std::chrono::milliseconds(row.atLeastMs));
     }
-    CHECK_EQ(record->Status, std::uint32_t{port::kErrorOperationAborted});
-    record.reset();
+}
+
+std::string Raw(std::initializer_list<unsigned char> bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Line errors come as the bytes the line discipline marks; a mark may be split between reads,
+// and the bytes given never pass the room asked for. A FIFO sends what a terminal with marking
+// would, in parts 30 ms apart.
+void MarkedLineErrors()
+{
+    struct Row
+    {
+        const char *name;
+        std::vector<std::string> parts;
+        std::uint32_t size; // asked for by each read
+        std::vector<std::string> results;
+        std::uint32_t errors;
+    };
+    const std::string ev = "<events " + std::to_string(port::kEvErr) + ">";
+    const Row rows[] = {
+        {"a data FF", {Raw({0xff, 0xff, 'A'})}, 64, {Raw({0xff, 'A'})}, 0},
+        {"a data FF, a byte at a time", {Raw({0xff, 0xff, 'A'})}, 1, {Raw({0xff}), "A"}, 0},
+        {"a framing error", {Raw({0xff, 0, 'B'})}, 64, {"B", ev}, port::kCeFrame},
+        {"a break split between reads",
+         {Raw({0xff}), Raw({0}), Raw({0, 'C'})},
+         64,
+         {"C", ev},
+         port::kCeBreak},
+        {"a data FF split between reads",
+         {Raw({0xff}), Raw({0xff, 'D'})},
+         64,
+         {Raw({0xff, 'D'})},
+         0},
+    };
+    char dir[] = "/tmp/nmct-fifo-XXXXXX";
+    CHECK(::mkdtemp(dir) != nullptr);
+    const std::string fifo = std::string(dir) + "/line";
+    CHECK_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int far = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    CHECK(far >= 0);
+    for (const Row &row : rows) {
+        auto p = port::OpenDevice(fifo);
+        CHECK(p != nullptr);
+        p->SetTimeouts({port::kMaxDword, 0, 0, 0, 0}); // each read gives what there is
+        p->SetEventMask(port::kEvErr);
+        std::thread sender([&] {
+            for (const std::string &bytes : row.parts) {
+                (void)!::write(far, bytes.data(), bytes.size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+        });
+        const std::vector<std::string> results = NextResults(*p, row.results.size(), row.size);
+        sender.join();
+        std::uint32_t errors = 0;
+        CHECK(p->ClearError(errors));
+        if (results != row.results || errors != row.errors)
+            minitest::Fail(__FILE__, __LINE__, std::string(row.name) + ": other results");
+    }
+    ::close(far);
+    ::unlink(fifo.c_str());
+    ::rmdir(dir);
+}
+
+// A write nobody drains, with no time-out or one at its limit, waits until the stop; with a
+// time-out it gives what went.
+void WritesOnAPseudoTerminal()
+{
+    struct Row
+    {
+        std::uint32_t multiplier, constant;
+        bool stopped;
+    };
+    const Row rows[] = {{0, 0, true}, {port::kMaxDword, 0, true}, {0, 50, false}};
+    for (const Row &row : rows) {
+        PtyPair pty;
+        auto p = port::OpenDevice(pty.path);
+        CHECK(p != nullptr);
+        CHECK(p->SetTimeouts({0, 0, 0, row.multiplier, row.constant}));
+        const std::vector<char> block(200000, 'w');
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            p->Stop();
+        });
+        const port::Result r = p->Write(block.data(), static_cast<std::uint32_t>(block.size()));
+        stopper.join();
+        CHECK_EQ(int(r.kind), int(row.stopped ? port::Result::Stopped : port::Result::Bytes));
+        if (!row.stopped)
+            CHECK(r.value > 0 && r.value < block.size());
+        // The stop ends the writer's idle wait too.
+        CHECK_EQ(int(p->WaitForWriterWork().kind), int(port::Result::Stopped));
+    }
+    PtyPair pty;
+    auto p = port::OpenDevice(pty.path);
+    CHECK(p != nullptr);
+    const port::Result r = p->Write("AAFAA", 5);
+    CHECK_EQ(int(r.kind), int(port::Result::Bytes));
+    CHECK_EQ(r.value, 5u);
+    CHECK_EQ(pty.Receive(5), std::string("AAFAA"));
 }
 
 void SpeedsReadBackFromTheLine()
@@ -213,7 +319,7 @@ void SpeedsReadBackFromTheLine()
             taken = p->SetState(state);
         }
         CHECK_EQ(taken, row.lastTaken);
-        termios2 t{};
+        port::posix::KernelTermios t{};
         CHECK_EQ(::ioctl(pty.slave, TCGETS2, &t), 0);
         CHECK_EQ(t.c_ispeed, speed_t{row.expected});
         CHECK_EQ(t.c_ospeed, speed_t{row.expected});
@@ -229,210 +335,53 @@ void SpeedsReadBackFromTheLine()
     }
 }
 
-// What each byte size, parity and stop-bit setting puts into the terminal's flags, and what
-// reads back from them.
+// What each byte size, parity, stop-bit setting and pair of flow characters puts into the
+// terminal's flags, and what reads back from them.
 void LineShapesInTheTerminalFlags()
 {
     struct Row
     {
         std::uint8_t byteSize, parity, stopBits;
+        char xon, xoff;
         tcflag_t flags; // of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB
         std::uint8_t stopBitsBack;
     };
     const Row rows[] = {
-        {8, 0, 0, CS8, 0},
-        {7, 1, 0, CS7 | PARENB | PARODD, 0},
-        {7, 2, 0, CS7 | PARENB, 0},
-        {8, 3, 0, CS8 | PARENB | PARODD | CMSPAR, 0},
-        {8, 4, 0, CS8 | PARENB | CMSPAR, 0},
-        {5, 0, 1, CS5 | CSTOPB, 2}, // 1.5 stop bits are sent as 2
-        {6, 0, 2, CS6 | CSTOPB, 2},
+        {8, 0, 0, 17, 19, CS8, 0},
+        {7, 1, 0, 'Q', 'S', CS7 | PARENB | PARODD, 0},
+        {7, 2, 0, 19, 17, CS7 | PARENB, 0}, // swapped on purpose
+        {8, 3, 0, 17, 19, CS8 | PARENB | PARODD | CMSPAR, 0},
+        {8, 4, 0, 17, 19, CS8 | PARENB | CMSPAR, 0},
+        {5, 0, 1, 17, 19, CS5 | CSTOPB, 2}, // 1.5 stop bits are sent as 2
+        {6, 0, 2, 17, 19, CS6 | CSTOPB, 2},
     };
     for (const Row &row : rows) {
         port::LineState state;
         state.ByteSize = row.byteSize;
         state.Parity = row.parity;
         state.StopBits = row.stopBits;
+        state.XonChar = row.xon;
+        state.XoffChar = row.xoff;
         for (const bool marking : {true, false}) {
-            const termios t = port::posix::TermiosFor(state, termios{}, marking);
+            const auto t = port::posix::TermiosFor(state, {}, marking);
             CHECK_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), row.flags);
             CHECK_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
             CHECK_EQ(t.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
             CHECK_EQ(t.c_iflag & (INPCK | PARMRK | IGNBRK),
                      marking ? tcflag_t(INPCK | PARMRK) : tcflag_t(IGNBRK));
             CHECK_EQ(int(t.c_cc[VMIN]), 1);
+            CHECK_EQ(int(t.c_cc[VSTART]), int(row.xon));
+            CHECK_EQ(int(t.c_cc[VSTOP]), int(row.xoff));
             // And what those flags read back as.
             port::LineState back;
             port::posix::ReadLineShape(t, back);
             CHECK_EQ(int(back.ByteSize), int(row.byteSize));
             CHECK_EQ(int(back.Parity), int(row.parity));
             CHECK_EQ(int(back.StopBits), int(row.stopBitsBack));
+            CHECK_EQ(int(back.XonChar), int(row.xon));
+            CHECK_EQ(int(back.XoffChar), int(row.xoff));
         }
     }
-}
-
-// Applying a line state may take a USB adapter's control transfers; a read that is ready
-// meanwhile is not held up behind it.
-void SlowLineStateDoesNotHoldUpAReadyRead()
-{
-    PtyPair pty;
-    auto p = port::OpenDevice(pty.path);
-    CHECK(p != nullptr);
-    std::atomic<bool> applying{false};
-    auto previous = port::posix::SetDeviceStandIns({nullptr, [&] {
-                                                        applying = true;
-                                                        std::this_thread::sleep_for(
-                                                            std::chrono::milliseconds(1500));
-                                                    }});
-    p->SetTimeouts({port::kMaxDword, port::kMaxDword, 5000, 0, 0}); // any byte completes it
-    char buffer[16];
-    auto record = NewRecord();
-    CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
-    port::LineState state;
-    CHECK(p->GetState(state));
-    state.BaudRate = 19200;
-    std::thread setter([&] { p->SetState(state); });
-    CHECK(minitest::WaitUntil([&] { return applying.load(); }));
-    const auto sent = std::chrono::steady_clock::now();
-    CHECK(pty.Send("ready"));
-    CHECK_EQ(port::WaitAny({record->event.get()}), 0);
-    const auto took = std::chrono::steady_clock::now() - sent;
-    setter.join();
-    port::posix::SetDeviceStandIns(previous);
-    CHECK(took < std::chrono::milliseconds(700));
-    const port::IoResult r = p->GetResult(*record, false);
-    CHECK(r.Ok());
-    CHECK_EQ(std::string(buffer, r.Count), std::string("ready"));
-}
-
-// A device with modem lines (a stand-in gives its counters): a carrier change is reported
-// once, not again while nothing changes, and the port closes at once whatever the process did
-// with its signals, which it leaves as it found them.
-void ModemWatchStopsWhateverTheSignals()
-{
-    struct sigaction restarting
-    {
-    };
-    restarting.sa_handler = [](int) {};
-    restarting.sa_flags = SA_RESTART;
-    struct sigaction ignored
-    {
-    };
-    ignored.sa_handler = SIG_IGN;
-    struct sigaction byDefault
-    {
-    };
-    byDefault.sa_handler = SIG_DFL;
-    std::atomic<std::uint32_t> carrier{0};
-    auto previous = port::posix::SetDeviceStandIns({[&](int, port::posix::ModemCounts &c) {
-                                                        c = {carrier.load(), 0};
-                                                        return true;
-                                                    },
-                                                    nullptr});
-    for (const struct sigaction *disposition : {&byDefault, &ignored, &restarting}) {
-        for (int signal : {SIGUSR1, SIGUSR2})
-            ::sigaction(signal, disposition, nullptr);
-        {
-            PtyPair pty;
-            auto p = port::OpenDevice(pty.path);
-            CHECK(p != nullptr);
-            CHECK(p->SetMask(port::kEvRlsd | port::kEvRing));
-            auto record = NewRecord();
-            std::uint32_t events = 0;
-            CHECK_EQ(p->WaitEvent(events, *record).Error, port::kErrorIoPending);
-            ++carrier;
-            CHECK_EQ(port::WaitAny({record->event.get()}), 0);
-            CHECK(p->GetResult(*record, false).Ok());
-            CHECK_EQ(events, port::kEvRlsd);
-            // A change that is due to be seen just as the wait is asked for again is reported
-            // by that wait, whether it completes at once or its event is set.
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
-            ++carrier;
-            events = 0;
-            const bool atOnce = p->WaitEvent(events, *record).Ok();
-            CHECK(atOnce || minitest::WaitUntil([&] { return record->event->IsSet(); }, 500));
-            CHECK_EQ(events, port::kEvRlsd);
-            CHECK_EQ(p->WaitEvent(events, *record).Error, port::kErrorIoPending);
-            CHECK(!minitest::WaitUntil(
-                [&] { return p->GetResult(*record, false).Error != port::kErrorIoIncomplete; },
-                300));
-            const auto start = std::chrono::steady_clock::now();
-            p.reset();
-            CHECK(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
-        }
-        for (int signal : {SIGUSR1, SIGUSR2}) {
-            struct sigaction now
-            {
-            };
-            ::sigaction(signal, nullptr, &now);
-            CHECK(now.sa_handler == disposition->sa_handler);
-            CHECK_EQ(now.sa_flags & SA_RESTART, disposition->sa_flags & SA_RESTART);
-        }
-    }
-    for (int signal : {SIGUSR1, SIGUSR2})
-        ::sigaction(signal, &byDefault, nullptr);
-    port::posix::SetDeviceStandIns(previous);
-}
-
-void VanishedFarEndIsAnIoError()
-{
-    PtyPair pty;
-    auto p = port::OpenDevice(pty.path);
-    CHECK(p != nullptr);
-    p->SetTimeouts({100, 0, 0, 0, 0});
-    char buffer[16];
-    auto record = NewRecord();
-    CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorIoPending);
-    pty.CloseMaster();
-    CHECK_EQ(port::WaitAny({record->event.get()}), 0);
-    CHECK_EQ(p->GetResult(*record, false).Error, port::kErrorGenFailure);
-    CHECK_EQ(p->Read(buffer, sizeof buffer, *record).Error, port::kErrorGenFailure);
-}
-
-// A lone 0xFF left from one read and a data byte in the next make two bytes; with room for one
-// the second waits for the next read instead of landing past the buffer. A FIFO sends what a
-// terminal's error marking never would.
-void MarkDecodingStaysWithinTheBuffer()
-{
-    char dir[] = "/tmp/nmct-fifo-XXXXXX";
-    CHECK(::mkdtemp(dir) != nullptr);
-    const std::string fifo = std::string(dir) + "/line";
-    CHECK_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const int far = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
-    CHECK(far >= 0);
-    {
-        auto p = port::OpenDevice(fifo);
-        CHECK(p != nullptr);
-        p->SetTimeouts({port::kMaxDword, 0, 0, 0, 0}); // each read gives what is there
-        auto record = NewRecord();
-        auto buffer = std::make_unique<char[]>(2);
-        std::string got;
-        for (const char *bytes : {"\xff", "A", "", "B"}) {
-            CHECK_EQ(::write(far, bytes, std::strlen(bytes)), ssize_t(std::strlen(bytes)));
-            buffer[1] = '#';
-            const port::IoResult r = p->Read(buffer.get(), 1, *record);
-            CHECK(r.Ok());
-            CHECK(r.Count <= 1);
-            CHECK_EQ(buffer[1], '#');
-            got.append(buffer.get(), r.Count);
-        }
-        CHECK_EQ(got, std::string("\xff"
-                                  "AB"));
-    }
-    ::close(far);
-    ::unlink(fifo.c_str());
-    ::rmdir(dir);
-}
-
-void WriteReachesTheFarEnd()
-{
-    PtyPair pty;
-    auto p = port::OpenDevice(pty.path);
-    CHECK(p != nullptr);
-    auto record = NewRecord();
-    const port::IoResult r = p->Write("AAFAA", 5, *record);
-    CHECK(r.Ok() || r.Error == port::kErrorIoPending);
-    CHECK_EQ(pty.Receive(5), std::string("AAFAA"));
 }
 
 } // namespace
@@ -440,24 +389,16 @@ void WriteReachesTheFarEnd()
 int main()
 {
     std::vector<minitest::Case> cases = ThreadCases();
-    cases.insert(
-        cases.end(),
-        {
-            {"default device names", DefaultDeviceNames},
-            {"open is exclusive and needs a terminal", OpenIsExclusiveAndNeedsATerminal},
-            {"read time-outs on a pseudo-terminal", ReadTimeoutsOnAPseudoTerminal},
-            {"vanished far end is an I/O error", VanishedFarEndIsAnIoError},
-            {"write reaches the far end", WriteReachesTheFarEnd},
-            {"time-outs at their limits keep I/O pending", TimeoutsAtTheirLimitsKeepIoPending},
-            {"a record outlives its port", RecordOutlivesItsPort},
-            {"modem lines: one report per change, a stop whatever the signals",
-             ModemWatchStopsWhateverTheSignals},
-            {"speeds read back from the line", SpeedsReadBackFromTheLine},
-            {"mark decoding stays within the buffer", MarkDecodingStaysWithinTheBuffer},
-            {"line shapes in the terminal flags", LineShapesInTheTerminalFlags},
-            {"a slow line state does not hold up a ready read",
-             SlowLineStateDoesNotHoldUpAReadyRead},
+    cases.insert(cases.end(),
+                 {
+                     {"default device names", DefaultDeviceNames},
+                     {"open is exclusive and needs a terminal", OpenIsExclusiveAndNeedsATerminal},
+                     {"reads on a pseudo-terminal", ReadsOnAPseudoTerminal},
+                     {"marked line errors", MarkedLineErrors},
+                     {"writes on a pseudo-terminal", WritesOnAPseudoTerminal},
+                     {"speeds read back from the line", SpeedsReadBackFromTheLine},
+                     {"line shapes in the terminal flags", LineShapesInTheTerminalFlags},
 
-        });
+                 });
     return minitest::Run(cases);
 }

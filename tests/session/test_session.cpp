@@ -63,26 +63,36 @@ void TestSession::step_data()
     QTest::addColumn<Step>("step");
     QTest::addColumn<Faults>("faults");
     QTest::addColumn<StepResult>("result");
-    // What the step leaves to see: the identity, the record's channel 1, the module's volume.
+    // What the step leaves to see: the identity, the record's channel 1 and receive tone, the
+    // module's volume.
     QTest::addColumn<QString>("seen");
+    // Replies at 9600 baud, a byte a millisecond, rather than all at once.
+    QTest::addColumn<bool>("paced");
     const Faults good;
     const Faults silent{.reply = ReplyFault::Silent};
     const Faults saysNo{.okText = "NO"};
-    QTest::newRow("identify") << Step::Identify << good << StepResult::Ok << "NM450 V2.13";
-    QTest::newRow("identify, silent") << Step::Identify << silent << StepResult::NoReply << " ";
-    QTest::newRow("read") << Step::Read << good << StepResult::Ok << "450.1250";
-    QTest::newRow("read, silent") << Step::Read << silent << StepResult::NoReply << "";
-    QTest::newRow("set") << Step::Set << good << StepResult::Ok << "460.0000";
-    QTest::newRow("set, refused") << Step::Set << saysNo << StepResult::Refused << "460.0000";
+    QTest::newRow("identify") << Step::Identify << good << StepResult::Ok << "NM450 V2.13" << false;
+    QTest::newRow("identify, paced")
+        << Step::Identify << good << StepResult::Ok << "NM450 V2.13" << true;
+    QTest::newRow("identify, silent")
+        << Step::Identify << silent << StepResult::NoReply << " " << false;
+    QTest::newRow("read") << Step::Read << good << StepResult::Ok << "450.1250 125" << false;
+    // The whole record, to its last field: one chunk however the reply trickles in.
+    QTest::newRow("read, paced") << Step::Read << good << StepResult::Ok << "450.1250 125" << true;
+    QTest::newRow("read, silent") << Step::Read << silent << StepResult::NoReply << " " << false;
+    QTest::newRow("set") << Step::Set << good << StepResult::Ok << "460.0000" << false;
+    QTest::newRow("set, refused") << Step::Set << saysNo << StepResult::Refused << "460.0000"
+                                  << false;
     QTest::newRow("default, ok in lower case")
-        << Step::Default << Faults{.okText = "ok"} << StepResult::Ok << "450.1250";
+        << Step::Default << Faults{.okText = "ok"} << StepResult::Ok << "450.1250" << false;
     // The module acts on what it recognises, answer or not.
     QTest::newRow("default, silent")
-        << Step::Default << silent << StepResult::NoReply << "450.1250";
+        << Step::Default << silent << StepResult::NoReply << "450.1250" << false;
     QTest::newRow("default, refused")
-        << Step::Default << saysNo << StepResult::Refused << "450.1250";
-    QTest::newRow("volume") << Step::Volume << good << StepResult::Ok << "3";
-    QTest::newRow("volume, refused") << Step::Volume << saysNo << StepResult::Refused << "3";
+        << Step::Default << saysNo << StepResult::Refused << "450.1250" << false;
+    QTest::newRow("volume") << Step::Volume << good << StepResult::Ok << "3" << false;
+    QTest::newRow("volume, refused")
+        << Step::Volume << saysNo << StepResult::Refused << "3" << false;
 }
 
 void TestSession::step()
@@ -91,8 +101,9 @@ void TestSession::step()
     QFETCH(Faults, faults);
     QFETCH(StepResult, result);
     QFETCH(QString, seen);
+    QFETCH(bool, paced);
 
-    nmct::modsim::ModuleSimulator module({.pacing = false});
+    nmct::modsim::ModuleSimulator module({.pacing = paced});
     if (step == Step::Default) {
         nmct::modsim::Record changed = module.StoredRecord();
         changed[2] = '9';
@@ -113,7 +124,10 @@ void TestSession::step()
     case Step::Read: {
         const ReadResult read = session.Read();
         QCOMPARE(read.result, result);
-        shown = QString::fromStdString(read.record.TxFrequency(1)).remove(QChar(0));
+        shown = QString::fromStdString(
+                    read.record.TxFrequency(1) + " " +
+                    read.record.Field(ParamRecord::RxTonePos, ParamRecord::ToneWidth))
+                    .remove(QChar(0));
         break;
     }
     case Step::Set:
