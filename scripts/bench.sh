@@ -55,6 +55,7 @@ tables=$(mktemp)
     "$bin/bench_latency" "${BENCH_REPETITIONS:-10}"
     "$bin/bench_startup" "${BENCH_STARTS:-10}"
     "$bin/bench_idle" "${BENCH_IDLE_SECONDS:-60}"
+    "$bin/bench_serial_figures" 10
     "$bin/bench_fleet" "${BENCH_MODULES:-10}"
 } | tee "$tables"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

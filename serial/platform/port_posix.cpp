@@ -313,8 +313,8 @@ private:
     char spare[4096];
     std::uint32_t spareAt = 0;
     std::uint32_t spareEnd = 0;
-    Clock::time_point start, last, nextModemLook;
-    int mark = 0; // bytes of an error mark seen: FF, then 00
+    Clock::time_point start, last, nextModemLook; // last: when bytes last came
+    int mark = 0;                                 // bytes of an error mark seen: FF, then 00
     std::uint32_t errors = 0;
     std::uint32_t events = 0;
     bool modemKnown = false;
@@ -332,7 +332,7 @@ Result PosixPort::Next(char *buffer, std::uint32_t size)
         if (!reading) {
             reading = true;
             done = 0;
-            start = last = now;
+            start = now; // `last` stays: bytes read ahead came when they were read
         }
         const bool watchModem = (wanted & (kEvRlsd | kEvRing)) != 0 && !modemGone;
         modemKnown = modemKnown && watchModem;
