@@ -90,7 +90,7 @@ void RefuseSameDevice(const std::vector<std::string> &ports)
         devices.push_back(RoutePort(port, map).target);
     for (std::size_t i = 0; i < ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
-            if (SameFile(devices[i], devices[j]))
+            if (devices[i] == devices[j] || SameFile(devices[i], devices[j]))
                 throw Failure(BadArguments, ports[j] + " and " + ports[i] +
                                                 " are the same device; give each port once");
 }
