@@ -28,6 +28,7 @@ struct Ser2netLine
     std::string device;
     bool rfc2217 = true;
     std::string settings = "9600n81"; // the connector's: speed, parity, data bits, stop bits
+    int port = 0;                     // the accepter's; 0: a free one
 };
 
 class Ser2net
@@ -76,9 +77,13 @@ public:
         if (pid <= 0)
             return;
         ::kill(pid, SIGTERM);
-        for (int i = 0; i < 300 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (::kill(pid, 0) == 0) {
+        bool ended = false;
+        for (int i = 0; i < 300 && !ended; ++i) {
+            ended = ::waitpid(pid, nullptr, WNOHANG) != 0;
+            if (!ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!ended) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
@@ -141,6 +146,8 @@ private:
         ports = FreePorts(lines.size());
         if (ports.empty())
             return;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            ports[i] = lines[i].port != 0 ? lines[i].port : ports[i];
         const std::string config = dir + "/ser2net.yaml";
         {
             std::ofstream out(config);
