@@ -40,6 +40,9 @@ constexpr std::size_t kReceiveChunk = 16384;
 constexpr std::size_t kSendChunk = 65536;
 // Received and not yet taken: beyond this the socket is left to hold the rest.
 constexpr std::size_t kHeldInput = 1 << 20;
+// How long an open tries again while the server ends each connection at once, and how often.
+constexpr std::chrono::milliseconds kClosedRetry{1000};
+constexpr std::chrono::milliseconds kClosedPause{100};
 
 std::mutex waitsMutex;
 Waits waitsStore;
@@ -304,6 +307,11 @@ NetworkPort::Intake NetworkPort::Receive(bool byReader)
         n = ::recv(sock, chunk, sizeof chunk, MSG_DONTWAIT);
     while (n < 0 && errno == EINTR);
     const int error = n < 0 ? errno : 0;
+    // Acknowledged at once: a server that holds back small writes until the last is
+    // acknowledged (Nagle's rule) would otherwise wait for the delayed acknowledgement.
+    const int one = 1;
+    if (n > 0)
+        ::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     bool data = false;
     bool answers = false;
     bool reply = false;
@@ -640,11 +648,66 @@ Waits SetWaits(Waits waits)
     return std::exchange(waitsStore, waits);
 }
 
+namespace {
+
+// One connection to one of the host's addresses, set up and negotiated; else why not.
+std::unique_ptr<Port> Connected(const addrinfo *addresses, bool telnet, OpenFailure &failure)
+{
+    const Waits waits = CurrentWaits();
+    const Clock::time_point deadline = Clock::now() + waits.connect;
+    int error = ETIMEDOUT;
+    int sock = -1;
+    for (const addrinfo *a = addresses; a != nullptr && sock < 0 && Clock::now() < deadline;
+         a = a->ai_next) {
+        const int s =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (s < 0) {
+            error = errno;
+            continue;
+        }
+        error = Connect(s, *a, deadline);
+        if (error == 0)
+            sock = s;
+        else
+            ::close(s);
+    }
+    if (sock < 0) {
+        failure.kind = error == ECONNREFUSED ? OpenFailureKind::NotListening
+                       : error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH ||
+                               error == EHOSTDOWN
+                           ? OpenFailureKind::NoAnswer
+                           : OpenFailureKind::Other;
+        failure.systemText = error == ETIMEDOUT ? "no answer within " + Seconds(waits.connect)
+                                                : std::strerror(error);
+        return nullptr;
+    }
+    // A command goes at once, not held back to join the next.
+    const int one = 1;
+    if (::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+        failure = {OpenFailureKind::Other, {}, std::strerror(errno)};
+        ::close(sock);
+        return nullptr;
+    }
+    auto port = std::make_unique<NetworkPort>(sock, telnet);
+    if (const int initError = port->Init(); initError != 0) {
+        failure = {OpenFailureKind::Other, {}, std::strerror(initError)};
+        return nullptr;
+    }
+    if (const std::optional<OpenFailure> refused = port->Negotiate()) {
+        failure = *refused;
+        return nullptr;
+    }
+    return port;
+}
+
+} // namespace
+
 std::unique_ptr<Port> Open(const std::string &name, OpenFailure *failure)
 {
-    const auto fail = [&](OpenFailureKind kind, std::string why) -> std::unique_ptr<Port> {
+    OpenFailure why;
+    const auto fail = [&](OpenFailureKind kind, std::string text) -> std::unique_ptr<Port> {
         if (failure != nullptr)
-            *failure = {kind, name, std::move(why)};
+            *failure = {kind, name, std::move(text)};
         return nullptr;
     };
     const bool telnet = name.rfind("rfc2217://", 0) == 0;
@@ -669,48 +732,19 @@ std::unique_ptr<Port> Open(const std::string &name, OpenFailure *failure)
                     resolved == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(resolved));
     const std::unique_ptr<addrinfo, void (*)(addrinfo *)> addresses(found, ::freeaddrinfo);
 
-    const Waits waits = CurrentWaits();
-    const Clock::time_point deadline = Clock::now() + waits.connect;
-    int error = ETIMEDOUT;
-    int sock = -1;
-    for (const addrinfo *a = found; a != nullptr && sock < 0 && Clock::now() < deadline;
-         a = a->ai_next) {
-        const int s =
-            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (s < 0) {
-            error = errno;
-            continue;
+    // ser2net frees a port a moment after its client has gone, and turns away whoever comes
+    // meanwhile: a run that follows another at once tries again for a while.
+    const Clock::time_point retryUntil = Clock::now() + kClosedRetry;
+    for (;;) {
+        if (auto port = Connected(found, telnet, why)) {
+            if (failure != nullptr)
+                *failure = {OpenFailureKind::None, name, {}};
+            return port;
         }
-        error = Connect(s, *a, deadline);
-        if (error == 0)
-            sock = s;
-        else
-            ::close(s);
+        if (why.kind != OpenFailureKind::ServerClosed || Clock::now() + kClosedPause > retryUntil)
+            return fail(why.kind, why.systemText);
+        std::this_thread::sleep_for(kClosedPause);
     }
-    if (sock < 0) {
-        const OpenFailureKind kind = error == ECONNREFUSED ? OpenFailureKind::NotListening
-                                     : error == ETIMEDOUT || error == EHOSTUNREACH ||
-                                             error == ENETUNREACH || error == EHOSTDOWN
-                                         ? OpenFailureKind::NoAnswer
-                                         : OpenFailureKind::Other;
-        return fail(kind, error == ETIMEDOUT ? "no answer within " + Seconds(waits.connect)
-                                             : std::strerror(error));
-    }
-    // A command goes at once, not held back to join the next.
-    const int one = 1;
-    if (::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
-        error = errno;
-        ::close(sock);
-        return fail(OpenFailureKind::Other, std::strerror(error));
-    }
-    auto port = std::make_unique<NetworkPort>(sock, telnet);
-    if (const int initError = port->Init(); initError != 0)
-        return fail(OpenFailureKind::Other, std::strerror(initError));
-    if (const std::optional<OpenFailure> refused = port->Negotiate())
-        return fail(refused->kind, refused->systemText);
-    if (failure != nullptr)
-        failure->device = name;
-    return port;
 }
 
 } // namespace port::network

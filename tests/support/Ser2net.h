@@ -29,6 +29,7 @@ struct Ser2netLine
     bool rfc2217 = true;
     std::string settings = "9600n81"; // the connector's: speed, parity, data bits, stop bits
     int port = 0;                     // the accepter's; 0: a free one
+    bool charDelay = true; // ser2net's default: bytes held back a moment to go out together
 };
 
 class Ser2net
@@ -155,7 +156,8 @@ private:
                 out << "connection: &line" << i
                     << "\n  accepter: " << (lines[i].rfc2217 ? "telnet(rfc2217)," : "")
                     << "tcp,127.0.0.1," << ports[i] << "\n  connector: serialdev,"
-                    << lines[i].device << "," << lines[i].settings << ",local\n";
+                    << lines[i].device << "," << lines[i].settings << ",local\n"
+                    << (lines[i].charDelay ? "" : "  options:\n    chardelay: false\n");
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
