@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -67,6 +66,23 @@ bool IsSourceText(const fs::path &path)
     return kinds.count(path.extension().string()) != 0;
 }
 
+// The name an #include line gives, with its opening '<' or '"'; empty for any other line.
+std::string IncludedName(const std::string &line, char &opening)
+{
+    std::size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line[at] != '#')
+        return {};
+    at = line.find_first_not_of(" \t", at + 1);
+    if (at == std::string::npos || line.compare(at, 7, "include") != 0)
+        return {};
+    at = line.find_first_not_of(" \t", at + 7);
+    if (at == std::string::npos || (line[at] != '<' && line[at] != '"'))
+        return {};
+    opening = line[at];
+    const std::size_t end = line.find(opening == '<' ? '>' : '"', at + 1);
+    return end == std::string::npos ? std::string() : line.substr(at + 1, end - at - 1);
+}
+
 class Includes
 {
 public:
@@ -79,15 +95,14 @@ public:
         if (known != direct.end())
             return known->second;
         std::vector<std::string> &found = direct[file];
-        static const std::regex include(R"(^\s*#\s*include\s*([<"])([^>"]+)[>"])");
         std::ifstream in(root / file);
         for (std::string line; std::getline(in, line);) {
-            std::smatch match;
-            if (!std::regex_search(line, match, include))
+            char opening = 0;
+            const std::string named = IncludedName(line, opening);
+            if (named.empty())
                 continue;
-            const fs::path named = match[2].str();
             std::vector<fs::path> candidates;
-            if (match[1] == "\"")
+            if (opening == '"')
                 candidates.push_back((root / file).parent_path() / named);
             candidates.push_back(root / named);
             for (const fs::path &candidate : candidates) {
