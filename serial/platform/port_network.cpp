@@ -308,10 +308,11 @@ NetworkPort::Intake NetworkPort::Receive(bool byReader)
     while (n < 0 && errno == EINTR);
     const int error = n < 0 ? errno : 0;
     // Acknowledged at once: a server that holds back small writes until the last is
-    // acknowledged (Nagle's rule) would otherwise wait for the delayed acknowledgement.
+    // acknowledged (Nagle's rule) would otherwise wait for the delayed acknowledgement. Only
+    // a hint: a refusal changes nothing but the time.
     const int one = 1;
     if (n > 0)
-        ::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+        (void)::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     bool data = false;
     bool answers = false;
     bool reply = false;
