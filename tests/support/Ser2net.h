@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +20,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char **environ;
 
 struct Ser2netLine
 {
@@ -159,20 +157,28 @@ private:
                     << lines[i].device << "," << lines[i].settings << ",local\n"
                     << (lines[i].charDelay ? "" : "  options:\n    chardelay: false\n");
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
         const std::string log = dir + "/log";
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         std::string argv0 = Program, n = "-n", u = "-u", c = "-c", file = config;
         char *argv[] = {argv0.data(), n.data(), u.data(), c.data(), file.data(), nullptr};
-        pid_t child = -1;
-        const int spawned = ::posix_spawn(&child, Program, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0)
+        const pid_t parent = ::getpid();
+        // Only calls safe after a fork in a threaded process, until the program runs.
+        const pid_t child = ::fork();
+        if (child < 0)
             return;
+        if (child == 0) {
+            // A test that dies takes its server with it (the thread that made this one, really).
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(1);
+            const int in = ::open("/dev/null", O_RDONLY);
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (in < 0 || out < 0 || ::dup2(in, STDIN_FILENO) < 0 ||
+                ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(out, STDERR_FILENO) < 0)
+                ::_exit(1);
+            ::close_range(3, ~0U, 0); // nothing of the test's, a line's far end least of all
+            ::execv(Program, argv);
+            ::_exit(127);
+        }
         pid = child;
         // Up to 5 s for every accepter; a port taken meanwhile by another program: try again.
         for (int i = 0; i < 500; ++i) {
