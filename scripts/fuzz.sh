@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-30}}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(identify_split receive_record frequency_field set_command param_file cli_arguments port_map)
+[ ${#targets[@]} -eq 0 ] && targets=(identify_split receive_record frequency_field set_command param_file cli_arguments port_map com_port)
 
 # ---- Packages: the project's, then clang with its sanitizer and fuzzer runtimes ------------
 bash scripts/install-deps.sh
@@ -38,6 +38,7 @@ max_len() {
     case "$1" in
         receive_record) echo 340 ;;
         set_command) echo 1024 ;;
+        com_port) echo 2048 ;;
         *) echo 512 ;;
     esac
 }

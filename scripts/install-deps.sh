@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
     g++ cmake ninja-build pkg-config dpkg-dev desktop-file-utils
     qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev
+    libtelnet-dev ser2net
     xvfb xauth x11-utils imagemagick xdotool openbox
     fonts-wine fonts-wqy-microhei fonts-dejavu-core fonts-liberation
 )

@@ -274,6 +274,8 @@ void TComm::StartPort()
     ApplyTimeouts();
     if (!ApplyLineState()) {
         portHandle.reset();
+        lastOpenFailure.kind = port::OpenFailureKind::Other; // the device opened
+        lastOpenFailure.systemText = "the device refused the line settings";
         portOpenError = kLineStateError;
         RefuseLineState();
     }

@@ -38,6 +38,12 @@ enum class OpenFailureKind
     Busy, // open or locked by another program
     NotSerialDevice,
     BadPortMap, // the user's port map has errors: `device` is its file
+    // A network port (`device` is its name, rfc2217://HOST:PORT or tcp://HOST:PORT):
+    NoSuchHost,          // the host's name is not known
+    NotListening,        // nothing takes connections on that port
+    NoAnswer,            // the host does not answer in time, or cannot be reached
+    ServerClosed,        // the server ended the connection during the open (its words given)
+    LineSettingsRefused, // the server does not carry the line settings, or runs others
     Other
 };
 struct OpenFailure

@@ -13,6 +13,32 @@ constexpr bool LinuxHints = false;
 #else
 constexpr bool LinuxHints = true;
 #endif
+// What to look at on the host that serves a network port.
+std::string NetworkAdvice(port::OpenFailureKind kind)
+{
+    switch (kind) {
+    case port::OpenFailureKind::NoSuchHost:
+        return "\nThe host's name is not known here: check its spelling, or give its address "
+               "instead.";
+    case port::OpenFailureKind::NotListening:
+        return "\nNothing takes connections on that port of the host: check that ser2net runs "
+               "there with an accepter on that port (see the README, \"Modules on other "
+               "machines\").";
+    case port::OpenFailureKind::NoAnswer:
+        return "\nThe host does not answer: check that it is on and on the network, and that no "
+               "firewall holds back the port.";
+    case port::OpenFailureKind::ServerClosed:
+        return "\nThe server took the connection and ended it: another program may hold the port "
+               "there, or the server cannot open its serial device.";
+    case port::OpenFailureKind::LineSettingsRefused:
+        return "\nThe module's line runs at 9600 baud, 8 data bits, no parity, 1 stop bit, which "
+               "the server must carry: an rfc2217:// port needs ser2net's accepter "
+               "telnet(rfc2217), and a raw accepter (tcp,...) is named tcp://HOST:PORT.";
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
 std::string ShellWord(const std::string &word)
@@ -47,6 +73,8 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
                             ? portName
                             : portName + " (" + failure.device + ")") +
                        " could not be opened: " + failure.systemText + ".";
+    if (IsNetworkPort(failure.device))
+        return text + NetworkAdvice(failure.kind);
     if (!LinuxHints) {
         if (failure.kind == port::OpenFailureKind::NoSuchDevice)
             text += "\nThere is no such port: Device Manager lists the ports under \"Ports (COM & "
@@ -88,6 +116,11 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
         break;
     case port::OpenFailureKind::None:
     case port::OpenFailureKind::BadPortMap:
+    case port::OpenFailureKind::NoSuchHost:
+    case port::OpenFailureKind::NotListening:
+    case port::OpenFailureKind::NoAnswer:
+    case port::OpenFailureKind::ServerClosed:
+    case port::OpenFailureKind::LineSettingsRefused:
     case port::OpenFailureKind::Other:
         break;
     }

@@ -1,7 +1,8 @@
 #pragma once
 // The port layer: one open serial port at the level of what the reader and writer threads do,
-// each system in its own calls, chosen by the build (posix/PosixPort.cpp: one non-blocking
-// descriptor and poll; port_win32.cpp: overlapped I/O); FakePort.h scripts one for tests.
+// each system in its own calls, chosen by the build (port_posix.cpp: one non-blocking
+// descriptor and poll; port_win32.cpp: overlapped I/O), and beside the Linux one a port that
+// ser2net serves over the network (port_network.cpp); FakePort.h scripts one for tests.
 //
 // Who calls what: the owner's thread opens, sets up, purges and stops the port; the reader
 // alone calls Next, ClearError and EndReader; the writer alone Write and WaitForWriterWork.
@@ -151,9 +152,11 @@ protected:
     std::atomic<bool> stopped{false};
 };
 
-// Opens "\\.\" + name exclusively, the implementation picked by the name's form (today a
-// serial device). Null when it cannot; then `failure`, if given, says why.
+// Opens "\\.\" + name exclusively, the implementation picked by the name's form: a network
+// port for rfc2217://HOST:PORT and tcp://HOST:PORT (ser2net's accepters; not on Windows), else a
+// serial device. Null when it cannot; then `failure`, if given, says why.
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure = nullptr);
+bool IsNetworkDevice(const std::string &deviceName);
 
 enum class ThreadPriority
 {

@@ -20,6 +20,11 @@ DeviceResolver SetDeviceResolver(DeviceResolver resolver)
     return previous;
 }
 
+bool IsNetworkDevice(const std::string &name)
+{
+    return name.rfind("rfc2217://", 0) == 0 || name.rfind("tcp://", 0) == 0;
+}
+
 std::string ResolveDevice(const std::string &name)
 {
     return Resolver() ? Resolver()(name) : PlatformDeviceName(name);

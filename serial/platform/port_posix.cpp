@@ -4,6 +4,7 @@
 // deadlines. The modem lines are looked at every kModemLook only while the event mask asks for
 // them. The lock guards only what the owner sets and the threads read.
 #include "serial/platform/port_posix.h"
+#include "serial/platform/port_network.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -560,7 +561,7 @@ std::vector<SerialAdapter> ListSerialAdapters(const std::string &folder)
     return adapters;
 }
 
-// A serial device (a name of another form would open another kind of port here).
+// A network port by its URL, else a serial device.
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
 {
     if (failure != nullptr)
@@ -568,6 +569,8 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
     static const std::string kPrefix = "\\\\.\\";
     const std::string name =
         deviceName.rfind(kPrefix, 0) == 0 ? deviceName.substr(kPrefix.size()) : deviceName;
+    if (IsNetworkDevice(name))
+        return network::Open(name, failure);
     const std::string path = ResolveDevice(name);
     if (path.empty())
         return posix::Failed(failure, name, ENOENT);

@@ -401,6 +401,12 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
     std::string name = deviceName;
     if (name.rfind(prefix, 0) == 0)
         name.erase(0, prefix.size());
+    if (IsNetworkDevice(name)) {
+        if (failure != nullptr)
+            *failure = {OpenFailureKind::Other, name,
+                        "network ports are not built into the Windows version"};
+        return nullptr;
+    }
     const std::string resolved = ResolveDevice(name);
     // A resolver may give a full device path of its own.
     const std::string path = resolved.rfind("\\\\", 0) == 0 ? resolved : prefix + resolved;

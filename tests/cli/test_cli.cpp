@@ -14,9 +14,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
+#include <memory>
+#include <thread>
 
 #include "protocol/ParamFile.h"
+#include "tests/support/Ser2net.h"
 #include "tools/modsim/ModuleSimulator.h"
 
 using nmct::modsim::Faults;
@@ -96,7 +100,11 @@ void TestCli::command_data()
     // system that takes no more bytes (a file size limit), "{stdout full}" standard output on a
     // full disk, "{hello}" a device that answers "HELLO" where the module names itself, "{map}"
     // `file` as the port map (its places filled in) instead of the file. XDG_CONFIG_HOME is
-    // "{dir}/config", so the map is "{dir}/config/nmct/ports".
+    // "{dir}/config", so the map is "{dir}/config/nmct/ports". Through ser2net: "{rfc2217}"
+    // makes "{port}" its RFC 2217 accepter in front of the module and "{port2}" its raw one in
+    // front of the second, "{tcp}" the other way round, "{ser2net stops}" is "{rfc2217}" with
+    // ser2net stopped once the module has had three commands; "{port3}" is then a third
+    // module's line. "{free}" is a port on 127.0.0.1 nothing listens on.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<Faults>("faults");
@@ -403,6 +411,50 @@ void TestCli::command_data()
         << "COM7 leads nowhere while the port map cannot be read: {dir}/config/nmct/ports: line "
            "2: 'nowhere' is neither a device path"
         << "";
+    // Modules on other machines, through ser2net on this one.
+    QTest::newRow("detect through RFC 2217")
+        << QStringList{"{rfc2217}", "-p", "{port}", "detect"} << none << good << 0 << "model NM450"
+        << ""
+        << "AAFAA";
+    QTest::newRow("read through a raw accepter") << QStringList{"{tcp}", "-p", "{port}", "read"}
+                                                 << none << good << 0 << "rx-tone  CDCSS 031N"
+                                                 << ""
+                                                 << "AAFAA AAFA1";
+    for (const char *accepter : {"{rfc2217}", "{tcp}"})
+        QTest::newRow(qPrintable(QString("write and read back through ") + accepter))
+            << QStringList{accepter, "-p", "{port}", "write", "{file}"} << changed << good << 0
+            << "written and verified"
+            << ""
+            << "AAFAA AAFA1 AAFA3 AAFA1";
+    QTest::newRow("a batch over two network ports and a local one")
+        << QStringList{"{rfc2217}", "-p",      "{port}", "-p",         "{port2}",
+                       "-p",        "{port3}", "read",   "{dir}/fleet"}
+        << none << good << 0
+        << "{port}: ok, model NM450, version V2.13, saved to {dir}/fleet/rfc2217---127.0.0.1-*"
+        << ""
+        << "AAFAA AAFA1";
+    // The connection drops while the tool waits for the write's acknowledgement.
+    QTest::newRow("ser2net stopped in the middle of a write")
+        << QStringList{"{ser2net stops}", "-p", "{port}", "write", "{file}"} << changed
+        << Faults{.answerLimit = 2} << 6 << "backup {dir}/state/nmct/backups/*"
+        << ": writing failed: the module did not answer; sent, not acknowledged: the module's "
+           "settings are unknown, check them with: nmct-cli -p {port} verify {file}\n"
+        << "AAFAA AAFA1 AAFA3";
+    QTest::newRow("nothing listening on the network port")
+        << QStringList{"-p", "tcp://127.0.0.1:{free}", "detect"} << none << good << 4 << ""
+        << "nmct-cli: no module: tcp://127.0.0.1:{free} could not be opened: Connection "
+           "refused.\nNothing takes connections on that port of the host"
+        << "";
+    QTest::newRow("a host name that does not resolve")
+        << QStringList{"-p", "rfc2217://bench-4..invalid:3001", "detect"} << none << good << 4 << ""
+        << "nmct-cli: no module: rfc2217://bench-4..invalid:3001 could not be opened: Name or "
+           "service not known.\nThe host's name is not known here"
+        << "";
+    QTest::newRow("one network port under two names")
+        << QStringList{"{map}", "-p", "COM7", "-p", "tcp://127.0.0.1:{free}", "detect"}
+        << QByteArray("COM7 tcp://127.0.0.1:{free}\n") << good << 2 << ""
+        << "COM7 and tcp://127.0.0.1:{free} are the same device; give each port once"
+        << "";
     QTest::newRow("ports unassign")
         << QStringList{"{map}", "ports", "unassign", "COM7"} << QByteArray("COM7 {port}\n") << good
         << 0 << "COM7 leads where the system names it: /dev/ttyS6"
@@ -427,14 +479,34 @@ void TestCli::command()
     ModuleSimulator module(options);
     module.SetFaults(faults);
     ModuleSimulator second({.pacing = false});
+    QString port = QString::fromStdString(module.SlavePath());
+    QString port2 = QString::fromStdString(second.SlavePath());
+    std::unique_ptr<ModuleSimulator> third;
+    std::unique_ptr<Ser2net> server;
+    if (surroundings == "{rfc2217}" || surroundings == "{tcp}" ||
+        surroundings == "{ser2net stops}") {
+        if (!Ser2net::Installed())
+            QSKIP(Ser2net::Missing);
+        const bool rfc2217 = surroundings != "{tcp}";
+        server = std::make_unique<Ser2net>(std::vector<Ser2netLine>{
+            {module.SlavePath(), rfc2217}, {second.SlavePath(), !rfc2217}});
+        QVERIFY2(server->Started(), server->Log().c_str());
+        port = QString::fromStdString(server->Url(0));
+        port2 = QString::fromStdString(server->Url(1));
+        third = std::make_unique<ModuleSimulator>(nmct::modsim::Options{.pacing = false});
+    }
+    const QString free = QString::number(Ser2net::FreePort());
     QTemporaryDir folder;
     const QString path = folder.filePath(arguments.contains("-x") ? "-x" : "site.nmct");
     const QString map = folder.filePath("config/nmct/ports");
     const auto place = [&](QString text) {
-        return text.replace("{port2}", QString::fromStdString(second.SlavePath()))
-            .replace("{port}", QString::fromStdString(module.SlavePath()))
+        if (third)
+            text.replace("{port3}", QString::fromStdString(third->SlavePath()));
+        return text.replace("{port2}", port2)
+            .replace("{port}", port)
             .replace("{file}", path)
-            .replace("{dir}", folder.path());
+            .replace("{dir}", folder.path())
+            .replace("{free}", free);
     };
     if (surroundings == "{map}") {
         QVERIFY(QDir(folder.path()).mkpath("config/nmct"));
@@ -473,8 +545,20 @@ void TestCli::command()
                        << "XDG_STATE_HOME=" + folder.filePath("state")
                        << "XDG_CONFIG_HOME=" + folder.filePath("config"));
     cli.setWorkingDirectory(folder.path());
+    std::atomic<bool> finished{false};
+    std::thread stopper([&] {
+        if (surroundings != "{ser2net stops}")
+            return;
+        while (!finished && !module.WaitForCommands(3, std::chrono::milliseconds(50))) {
+        }
+        if (!finished)
+            server->Stop();
+    });
     cli.start(NMCT_CLI, arguments);
-    QVERIFY(cli.waitForFinished(20000));
+    const bool ended = cli.waitForFinished(20000);
+    finished = true;
+    stopper.join();
+    QVERIFY(ended);
     const QString out = QString::fromUtf8(cli.readAllStandardOutput());
     const QString err = QString::fromUtf8(cli.readAllStandardError());
     QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == status,
@@ -486,6 +570,10 @@ void TestCli::command()
             lines += saved.readAll();
     }
     QVERIFY2(output.isEmpty() || OutputHas(out, lines, place(output)), qPrintable(lines));
+    // A backup the run told of is there, whatever happened after it.
+    for (const QString &line : out.split('\n'))
+        if (line.startsWith("backup "))
+            QVERIFY2(QFile::exists(line.mid(7)), qPrintable(line));
     QVERIFY2(err.contains(place(error)), qPrintable(err));
     QVERIFY2(error.isEmpty() == err.isEmpty(), qPrintable(err));
 

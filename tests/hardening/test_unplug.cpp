@@ -1,8 +1,10 @@
 // The module is pulled out while the tool is connected, idle or in the middle of a READ: the
 // presence watch closes the port, a module plugged in again under the same name opens as
-// before, and the tool is left holding exactly the descriptors and threads it held before.
+// before, and the tool is left holding exactly the descriptors and threads it held before. A
+// module reached through ser2net by a COM name of the port map is lost when ser2net stops.
 
 #include "ProcessFigures.h"
+#include "tests/support/Ser2net.h"
 #include "tests/support/ToolRig.h"
 
 #include "link/UComm.h"
@@ -18,6 +20,8 @@
 #include <QTimer>
 
 #include <memory>
+
+Q_DECLARE_METATYPE(ToolRig::Reach)
 
 using nmct::modsim::Faults;
 using nmct::modsim::ReplyFault;
@@ -68,28 +72,42 @@ class TestUnplug : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void cleanup() { rig.reset(); }
+    void unplugWhileIdle_data();
     void unplugWhileIdle();
     void unplugWhileReadWaits();
 
 private:
+    void Start(ToolRig::Reach reach);
+
     std::unique_ptr<ToolRig> rig;
     Held idle{};      // before the tool connected
     Held connected{}; // once it had
 };
 
 // Each case starts with the tool connected to a module that holds ChannelA.
-void TestUnplug::init()
+void TestUnplug::Start(ToolRig::Reach reach)
 {
-    rig = std::make_unique<ToolRig>();
+    if (reach != ToolRig::Reach::Line && !Ser2net::Installed())
+        QSKIP(Ser2net::Missing);
+    rig = std::make_unique<ToolRig>(ToolRig::FastModule(), reach);
     idle = Held::Now();
     RIG_CHECKED(rig->Connect(ChannelA));
     connected = Held::Now();
 }
 
+void TestUnplug::unplugWhileIdle_data()
+{
+    QTest::addColumn<ToolRig::Reach>("reach");
+    QTest::newRow("pseudo-terminal") << ToolRig::Reach::Line;
+    QTest::newRow("RFC 2217 by a COM name") << ToolRig::Reach::Rfc2217;
+    QTest::newRow("raw accepter by a COM name") << ToolRig::Reach::Raw;
+}
+
 void TestUnplug::unplugWhileIdle()
 {
+    QFETCH(ToolRig::Reach, reach);
+    RIG_CHECKED(Start(reach));
     ToolRig &rig = *this->rig;
     TfrmMain &w = rig.window();
 
@@ -123,6 +141,7 @@ void TestUnplug::unplugWhileIdle()
 
 void TestUnplug::unplugWhileReadWaits()
 {
+    RIG_CHECKED(Start(ToolRig::Reach::Line));
     ToolRig &rig = *this->rig;
     TfrmMain &w = rig.window();
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "NetworkCases.h"
 #include "ThreadCases.h"
 #include "serial/platform/Port.h"
 #include "serial/platform/port_posix.h"
@@ -101,14 +102,17 @@ std::vector<std::string> NextResults(port::Port &p, std::size_t count, std::uint
 }
 
 // The far end's script, on a thread of its own: bytes and a pause after each; -1 as the pause
-// stops the port instead (the close event), -2 sets the other time-outs, -3 closes the far end.
+// stops the port instead (the close event), -2 sets the other time-outs, -3 takes the far end
+// away (the pseudo-terminal's master closed, or ser2net stopped).
 struct Step
 {
     std::string bytes;
     int pauseMs;
 };
 
-void ReadsOnAPseudoTerminal()
+// The reads' table runs on a pseudo-terminal and through ser2net in front of one, so the
+// network port keeps the same time-out rules.
+void Reads(Via via)
 {
     struct Row
     {
@@ -164,8 +168,9 @@ void ReadsOnAPseudoTerminal()
         {"the far end goes", tool, {{"", 50}, {"", -3}}, {"<failed 31>", "<failed 31>"}, 0},
     };
     for (const Row &row : rows) {
-        PtyPair pty;
-        auto p = port::OpenDevice(pty.path);
+        LineUnderTest line(via);
+        PtyPair &pty = line.pty;
+        auto &p = line.port;
         CHECK(p != nullptr);
         CHECK(p->SetTimeouts(row.timeouts));
         const auto start = std::chrono::steady_clock::now();
@@ -178,7 +183,7 @@ void ReadsOnAPseudoTerminal()
                 else if (step.pauseMs == -2)
                     p->SetTimeouts(changed);
                 else if (step.pauseMs == -3)
-                    pty.CloseMaster();
+                    line.FarEndGoes();
                 else
                     std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
             }
@@ -389,16 +394,19 @@ void LineShapesInTheTerminalFlags()
 int main()
 {
     std::vector<minitest::Case> cases = ThreadCases();
+    const std::vector<minitest::Case> network = NetworkCases();
     cases.insert(cases.end(),
                  {
                      {"default device names", DefaultDeviceNames},
                      {"open is exclusive and needs a terminal", OpenIsExclusiveAndNeedsATerminal},
-                     {"reads on a pseudo-terminal", ReadsOnAPseudoTerminal},
+                     {"reads on a pseudo-terminal", [] { Reads(Via::Pty); }},
+                     {"reads through ser2net, RFC 2217", [] { Reads(Via::Rfc2217); }},
+                     {"reads through ser2net, raw", [] { Reads(Via::Raw); }},
                      {"marked line errors", MarkedLineErrors},
                      {"writes on a pseudo-terminal", WritesOnAPseudoTerminal},
                      {"speeds read back from the line", SpeedsReadBackFromTheLine},
                      {"line shapes in the terminal flags", LineShapesInTheTerminalFlags},
-
                  });
+    cases.insert(cases.end(), network.begin(), network.end());
     return minitest::Run(cases);
 }

@@ -204,6 +204,10 @@ void OpenTellsPortsFromTheRest()
             minitest::Fail(__FILE__, __LINE__, std::string(row.what) + ": wrong device type");
     }
     std::filesystem::remove(file);
+    // Network ports are not built here: a URL is refused with that reason.
+    port::OpenFailure failure;
+    CHECK(port::OpenDevice(kPrefix + "rfc2217://127.0.0.1:3001", &failure) == nullptr);
+    CHECK(failure.systemText.find("not built") != std::string::npos);
 
     // A replaced resolver maps a port name to another device, or to a full path of its own.
     for (const std::string &target : {pair.port, kPrefix + pair.port}) {

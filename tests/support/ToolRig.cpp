@@ -1,5 +1,7 @@
 #include "tests/support/ToolRig.h"
 
+#include "tests/support/Ser2net.h"
+
 #include "dialogs/UMsg.h"
 #include "link/UComm.h"
 #include "serial/platform/Port.h"
@@ -9,6 +11,8 @@
 #include "widgets/Selectors.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -29,10 +33,22 @@ nmct::modsim::Options ToolRig::FastModule()
     return {.pacing = false};
 }
 
-ToolRig::ToolRig(nmct::modsim::Options options)
+ToolRig::ToolRig(nmct::modsim::Options options, Reach reach) : reach(reach)
 {
     QVERIFY(folder.isValid());
     linkPath = folder.filePath(QStringLiteral("COM5")).toStdString();
+    if (reach != Reach::Line) {
+        networkPort = Ser2net::FreePort();
+        const QString scheme = reach == Reach::Rfc2217 ? "rfc2217" : "tcp";
+        const QByteArray map =
+            "COM5 " + scheme.toUtf8() + "://127.0.0.1:" + QByteArray::number(networkPort) + "\n";
+        QVERIFY(QDir(folder.path()).mkpath("config/nmct"));
+        QFile file(folder.filePath("config/nmct/ports"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(map) == map.size() && file.flush());
+        hadConfigHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+        configHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", folder.filePath("config").toUtf8());
+    }
     Plug(std::move(options));
 
     port::SetDeviceResolver([link = linkPath](const std::string &name) {
@@ -54,7 +70,12 @@ ToolRig::ToolRig(nmct::modsim::Options options)
 ToolRig::~ToolRig()
 {
     frmMain.reset();
+    server.reset();
     simulator.reset();
+    if (reach != Reach::Line && hadConfigHome)
+        qputenv("XDG_CONFIG_HOME", configHome);
+    else if (reach != Reach::Line)
+        qunsetenv("XDG_CONFIG_HOME");
     SetErrorBoxHook(nullptr);
     TfrmMsg::SetShownHook(nullptr);
     port::SetDeviceResolver(nullptr);
@@ -62,6 +83,7 @@ ToolRig::~ToolRig()
 
 void ToolRig::Unplug()
 {
+    server.reset();
     simulator->Vanish();
     simulator.reset(); // removes the link, which now leads nowhere
 }
@@ -70,6 +92,11 @@ void ToolRig::Plug(nmct::modsim::Options options)
 {
     options.link = linkPath;
     simulator = std::make_unique<nmct::modsim::ModuleSimulator>(std::move(options));
+    if (reach == Reach::Line)
+        return;
+    server = std::make_unique<Ser2net>(std::vector<Ser2netLine>{
+        {simulator->SlavePath(), reach == Reach::Rfc2217, "9600n81", networkPort}});
+    QVERIFY2(server->Started(), server->Log().c_str());
 }
 
 void ToolRig::ClickOpen()

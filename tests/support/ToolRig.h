@@ -4,6 +4,9 @@
 // The window's "COM5" resolves to a symbolic link in a private folder, and each module links
 // its pseudo-terminal there, as a udev rule does for a real adapter: unplugging closes the
 // module's line and takes the name away, plugging makes a new module under the same name.
+// Reached over the network instead, "COM5" leads through a port map of the rig's own to ser2net
+// on 127.0.0.1 in front of the module: unplugging stops ser2net (the connection drops) and the
+// module, plugging starts both again on the same port.
 // Message dialogs are answered with OK and recorded; error boxes are recorded instead of shown.
 
 #include "app/UMainForm.h"
@@ -43,15 +46,24 @@
 // `txTone`: a record whose arrival on screen is plain to see.
 nmct::modsim::Record RecordWith(const char *channel1, const char *txTone = "011");
 
+class Ser2net;
+
 class ToolRig
 {
 public:
     static constexpr int PortIndex = 4; // "COM5"
 
+    enum class Reach
+    {
+        Line,    // the module's pseudo-terminal
+        Rfc2217, // ser2net's telnet(rfc2217) accepter, by the port map
+        Raw,     // its raw accepter, by the port map
+    };
+
     // A module that answers at once rather than at 9600 baud.
     static nmct::modsim::Options FastModule();
 
-    explicit ToolRig(nmct::modsim::Options options = FastModule());
+    explicit ToolRig(nmct::modsim::Options options = FastModule(), Reach reach = Reach::Line);
     ~ToolRig();
     ToolRig(const ToolRig &) = delete;
     ToolRig &operator=(const ToolRig &) = delete;
@@ -85,6 +97,11 @@ public:
 private:
     QTemporaryDir folder;
     std::string linkPath;
+    Reach reach;
+    int networkPort = 0;
+    bool hadConfigHome = false;
+    QByteArray configHome; // XDG_CONFIG_HOME before the rig set its own
     std::unique_ptr<nmct::modsim::ModuleSimulator> simulator;
+    std::unique_ptr<Ser2net> server;
     std::unique_ptr<TfrmMain> frmMain;
 };
