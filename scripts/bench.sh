@@ -57,6 +57,12 @@ tables=$(mktemp)
     "$bin/bench_idle" "${BENCH_IDLE_SECONDS:-60}"
     "$bin/bench_serial_figures" 10
     "$bin/bench_fleet" "${BENCH_MODULES:-10}"
+    if command -v ser2net >/dev/null; then
+        "$bin/bench_network" "${BENCH_NETWORK_REPETITIONS:-20}" "${BENCH_NETWORK_ROUNDS:-5}"
+    else
+        echo "(bench_network not run: it needs ser2net)"
+        echo
+    fi
 } | tee "$tables"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
