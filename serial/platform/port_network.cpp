@@ -28,13 +28,21 @@
 #include <unistd.h>
 
 #include "serial/platform/ComPortProtocol.h"
+#include "serial/platform/PosixWaits.h"
 
 namespace port::network {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Deadline = std::optional<Clock::time_point>;
+using posix::After;
+using posix::Await;
+using posix::Clock;
+using posix::Deadline;
+using posix::Earlier;
+using posix::ReadEnd;
+using posix::ReadEnds;
+using posix::Ring;
+using posix::Woken;
 
 constexpr std::size_t kReceiveChunk = 16384;
 constexpr std::size_t kSendChunk = 65536;
@@ -59,51 +67,12 @@ std::string Seconds(std::chrono::milliseconds wait)
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-Clock::time_point After(Clock::time_point from, std::uint64_t ms)
-{
-    constexpr std::uint64_t kCentury = 100ull * 365 * 24 * 3600 * 1000;
-    return from + std::chrono::milliseconds(std::min(ms, kCentury));
-}
-
-Deadline Earlier(Deadline a, Deadline b)
-{
-    return a && b ? std::min(a, b) : a ? a : b;
-}
-
 int MillisecondsLeft(Deadline deadline)
 {
     if (!deadline)
         return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
     return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30));
-}
-
-void Ring(int bell)
-{
-    const std::uint64_t one = 1;
-    while (::write(bell, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-// What ended a wait: the socket's poll events, and whether the thread's eventfd rang (it is
-// emptied). Nothing when the wait failed.
-struct Woken
-{
-    short events = 0;
-    bool rang = false;
-};
-
-std::optional<Woken> Await(int fd, short events, int bell, Deadline deadline)
-{
-    // With no events asked for the socket stays out: a hang-up would end every wait at once.
-    pollfd p[] = {{bell, POLLIN, 0}, {events != 0 ? fd : -1, events, 0}};
-    if (::poll(p, 2, MillisecondsLeft(deadline)) < 0)
-        return errno == EINTR ? std::optional<Woken>(Woken{}) : std::nullopt;
-    const Woken woken{p[1].revents, (p[0].revents & POLLIN) != 0};
-    std::uint64_t count = 0;
-    if (woken.rang)
-        (void)!::read(bell, &count, sizeof count);
-    return woken;
 }
 
 std::uint32_t Control(const LineState &s, std::uint32_t shift)
@@ -553,25 +522,12 @@ Result NetworkPort::Next(char *buffer, std::uint32_t size)
             return done > 0 ? Result{Result::Bytes, done}
                             : Result{Result::Failed, kErrorGenFailure};
         }
-        // The time-out rules are the Linux port's.
-        const std::uint32_t interval = t.ReadIntervalTimeout;
-        const std::uint32_t multiplier = t.ReadTotalTimeoutMultiplier;
-        const std::uint32_t constant = t.ReadTotalTimeoutConstant;
-        const bool anyByte = interval == kMaxDword &&
-                             (multiplier == kMaxDword || (multiplier == 0 && constant == 0));
-        Deadline deadline;
-        if (interval != 0 && interval != kMaxDword && done > 0)
-            deadline = After(last, interval);
-        const std::uint64_t total = anyByte && multiplier == kMaxDword
-                                        ? constant
-                                        : std::uint64_t{multiplier} * size + constant;
-        if (total != 0 && total != kMaxDword)
-            deadline = Earlier(deadline, After(start, total));
-        if (done == size || (anyByte && done > 0) || (deadline && now >= *deadline)) {
+        const ReadEnd end = ReadEnds(t, size, done, start, last, now);
+        if (end.now) {
             reading = false;
             return {Result::Bytes, done};
         }
-        if (!Await(sock, POLLIN, readerBell, deadline))
+        if (!Await(sock, POLLIN, readerBell, end.deadline))
             return {Result::Failed, static_cast<std::uint32_t>(errno)};
     }
     return {Result::Stopped};

@@ -4,6 +4,7 @@
 // deadlines. The modem lines are looked at every kModemLook only while the event mask asks for
 // them. The lock guards only what the owner sets and the threads read.
 #include "serial/platform/port_posix.h"
+#include "serial/platform/PosixWaits.h"
 #include "serial/platform/port_network.h"
 
 #include <algorithm>
@@ -32,8 +33,6 @@ namespace posix {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Deadline = std::optional<Clock::time_point>;
 constexpr auto kModemLook = std::chrono::milliseconds(50);
 
 std::mutex standInMutex;
@@ -108,43 +107,6 @@ bool ReadModemCounts(int fd, ModemCounts &counts)
     else
         return false;
     return true;
-}
-
-// A time-out's arithmetic, saturated: a total beyond any real wait waits as good as forever.
-Clock::time_point After(Clock::time_point from, std::uint64_t ms)
-{
-    constexpr std::uint64_t kCentury = 100ull * 365 * 24 * 3600 * 1000;
-    return from + std::chrono::milliseconds(std::min(ms, kCentury));
-}
-
-Deadline Earlier(Deadline a, Deadline b)
-{
-    return a && b ? std::min(a, b) : a ? a : b;
-}
-
-void Ring(int bell)
-{
-    const std::uint64_t one = 1;
-    while (::write(bell, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-}
-
-// Waits until the device is ready for `events`, the thread's eventfd rings (it is emptied) or
-// the deadline; gives the device's poll events, or -1 when the wait failed.
-int Await(int fd, short events, int bell, Deadline deadline)
-{
-    int timeout = -1;
-    if (deadline) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-        timeout = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30));
-    }
-    pollfd p[] = {{bell, POLLIN, 0}, {fd, events, 0}};
-    if (::poll(p, fd < 0 ? 1 : 2, timeout) < 0)
-        return errno == EINTR ? 0 : -1;
-    std::uint64_t count = 0;
-    if (p[0].revents & POLLIN)
-        (void)!::read(bell, &count, sizeof count);
-    return p[1].revents;
 }
 
 class PosixPort final : public Port
@@ -264,7 +226,7 @@ public:
     Result WaitForWriterWork() override
     {
         while (!stopped) {
-            if (Await(-1, 0, writerBell, std::nullopt) < 0)
+            if (!Await(-1, 0, writerBell, std::nullopt))
                 return {Result::Failed, static_cast<std::uint32_t>(errno)};
             if (!stopped)
                 return {Result::Bytes};
@@ -359,29 +321,16 @@ Result PosixPort::Next(char *buffer, std::uint32_t size)
         std::memcpy(buffer + done, spare + spareAt, taken);
         spareAt += taken;
         done += taken;
-        // The interval counts from the last byte; the total from the start.
-        const std::uint32_t interval = t.ReadIntervalTimeout;
-        const std::uint32_t multiplier = t.ReadTotalTimeoutMultiplier;
-        const std::uint32_t constant = t.ReadTotalTimeoutConstant;
-        const bool anyByte = interval == kMaxDword &&
-                             (multiplier == kMaxDword || (multiplier == 0 && constant == 0));
-        Deadline deadline;
-        if (interval != 0 && interval != kMaxDword && done > 0)
-            deadline = After(last, interval);
-        const std::uint64_t total = anyByte && multiplier == kMaxDword
-                                        ? constant
-                                        : std::uint64_t{multiplier} * size + constant;
-        if (total != 0 && total != kMaxDword)
-            deadline = Earlier(deadline, After(start, total));
-        if (done == size || (anyByte && done > 0) || (deadline && now >= *deadline)) {
+        const ReadEnd end = ReadEnds(t, size, done, start, last, now);
+        if (end.now) {
             reading = false;
             return {Result::Bytes, done};
         }
         // The read under way goes on at the next call.
         if (const std::uint32_t e = std::exchange(events, 0) & wanted)
             return {Result::Events, e};
-        if (Await(fd, POLLIN, readerBell,
-                  watchModem ? Earlier(deadline, nextModemLook) : deadline) < 0)
+        if (!Await(fd, POLLIN, readerBell,
+                   watchModem ? Earlier(end.deadline, nextModemLook) : end.deadline))
             return {Result::Failed, static_cast<std::uint32_t>(errno)};
     }
     return {Result::Stopped};
@@ -448,8 +397,12 @@ Result PosixPort::Write(const char *data, std::uint32_t size)
         const bool stuck = n <= 0 && (ready & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         if ((n < 0 && errno != EAGAIN && errno != EINTR) || stuck)
             return {Result::Failed, kErrorGenFailure};
-        if (n <= 0 && (ready = Await(fd, POLLOUT, writerBell, deadline)) < 0)
-            return {Result::Failed, static_cast<std::uint32_t>(errno)};
+        if (n <= 0) {
+            const std::optional<Woken> woken = Await(fd, POLLOUT, writerBell, deadline);
+            if (!woken)
+                return {Result::Failed, static_cast<std::uint32_t>(errno)};
+            ready = woken->events;
+        }
     }
     return {Result::Stopped};
 }
