@@ -57,7 +57,7 @@ std::vector<PortName> ListPortNames(const PortMap &map)
 std::vector<AdapterEntry> ListAdapters(const std::vector<PortName> &names)
 {
     std::vector<AdapterEntry> entries;
-    for (const port::SerialAdapter &adapter : PresentSerialAdapters()) {
+    for (const SerialAdapter &adapter : PresentSerialAdapters()) {
         AdapterEntry entry{adapter.name, adapter.device, {}};
         for (const PortName &name : names) {
             if (name.device == adapter.device) {

@@ -1,12 +1,11 @@
 #pragma once
-// Serial ports as a user names them: which device a port name opens, the serial adapters
-// attached, and why a port could not be opened. The one header of the serial layer that the
-// window and the command line include (to list ports and word an open failure); everything
-// else they reach through the module session.
+// Serial ports as a user names them: which device a port name opens, and why a port could not
+// be opened. The one header of the serial layer that the window and the command line include
+// (to list ports and word an open failure); everything else they reach through the module
+// session.
 
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace port {
 
@@ -18,16 +17,6 @@ DeviceResolver SetDeviceResolver(DeviceResolver resolver);
 std::string ResolveDevice(const std::string &name);
 // The platform's own mapping, which ResolveDevice uses when no resolver is set.
 std::string PlatformDeviceName(const std::string &name);
-
-// A serial adapter by the name the system gives its identity, and the device it is now.
-struct SerialAdapter
-{
-    std::string name;
-    std::string device; // empty when the link leads nowhere
-};
-// The adapters attached, sorted by name: on Linux the links udev keeps in /dev/serial/by-id
-// (`folder` stands in for it in tests); none where the platform keeps no such list.
-std::vector<SerialAdapter> ListSerialAdapters(const std::string &folder = {});
 
 // Why an open failed, in the system's terms, for a caller to show beside its own message.
 enum class OpenFailureKind

@@ -1,6 +1,7 @@
 #include "session/PortAdvice.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -55,13 +56,28 @@ std::string ShellWord(const std::string &word)
     return quoted + "'";
 }
 
-std::vector<port::SerialAdapter> PresentSerialAdapters(const std::string &folder)
+std::vector<SerialAdapter> PresentSerialAdapters(const std::string &folder)
 {
-    return port::ListSerialAdapters(folder);
+    namespace fs = std::filesystem;
+    std::vector<SerialAdapter> adapters;
+    std::error_code error;
+    if (!LinuxHints && folder.empty())
+        return adapters;
+    for (const fs::directory_entry &entry :
+         fs::directory_iterator(folder.empty() ? "/dev/serial/by-id" : folder, error)) {
+        std::error_code ignored;
+        if (entry.is_directory(ignored))
+            continue;
+        const fs::path device = fs::canonical(entry.path(), ignored);
+        adapters.push_back({entry.path().filename().string(), ignored ? "" : device.string()});
+    }
+    std::sort(adapters.begin(), adapters.end(),
+              [](const SerialAdapter &a, const SerialAdapter &b) { return a.name < b.name; });
+    return adapters;
 }
 
 std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailure &failure,
-                              const std::vector<port::SerialAdapter> &adapters)
+                              const std::vector<SerialAdapter> &adapters)
 {
     const std::optional<std::string> com = ComName(portName); // a COM name, not a path or URL
     if (failure.kind == port::OpenFailureKind::BadPortMap)
@@ -91,7 +107,7 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
             text += " No USB serial adapter is plugged in.";
         } else {
             text += " Serial adapters present:";
-            for (const port::SerialAdapter &adapter : adapters)
+            for (const SerialAdapter &adapter : adapters)
                 text += "\n  " + adapter.name + " -> " + adapter.device;
         }
         // By its identity, the name survives replugging; no root is needed.

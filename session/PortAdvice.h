@@ -8,8 +8,15 @@
 
 #include "serial/SerialPorts.h"
 
-// The serial adapters plugged in (`folder` stands in for the system's list in tests).
-std::vector<port::SerialAdapter> PresentSerialAdapters(const std::string &folder = {});
+// A serial adapter by the name the system gives its identity, and the device it is now.
+struct SerialAdapter
+{
+    std::string name;
+    std::string device; // empty when the link leads nowhere
+};
+// The adapters plugged in, sorted by name: the links udev keeps in /dev/serial/by-id (`folder`
+// stands in for it in tests); none on Windows, where Device Manager lists them.
+std::vector<SerialAdapter> PresentSerialAdapters(const std::string &folder = {});
 
 // A word as a shell reads it back: single-quoted when it holds anything but letters, digits and
 // "%+,-./:=@_", so that advice naming a command can be pasted as it stands.
@@ -18,4 +25,4 @@ std::string ShellWord(const std::string &word);
 // The port's name, the device it led to, the system's reason and, for the usual cases, what to
 // do; `adapters` as PresentSerialAdapters gives them.
 std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailure &failure,
-                              const std::vector<port::SerialAdapter> &adapters);
+                              const std::vector<SerialAdapter> &adapters);

@@ -54,17 +54,6 @@ constexpr std::uint32_t kFlagNull = 0x800;
 constexpr std::uint32_t kFlagRtsShift = 12; // 2 bits: 0 off, 1 on, 2 handshake, 3 toggle
 constexpr std::uint32_t kControlMask = 0x3;
 
-// What the Linux port does with settings termios has no place for:
-// - DTR handshake, RTS while transmitting (toggle), DSR flow control and DSR sensitivity, speed
-//   0 and a speed the driver does not take: refused; SetState fails and the state in force
-//   stays.
-// - RTS handshake is hardware flow both ways, as CTS flow is.
-// - Xon/Xoff limits and TxContinueOnXoff: kept but without effect; the kernel sends Xoff and Xon
-//   at its own levels and always goes on sending after its own Xoff.
-// - Line errors are the bytes the line discipline marks (a pseudo-terminal has no line to err):
-//   a framing or parity error is reported as a framing error, a break as a break; the error
-//   character replaces a bad byte only with parity checking on.
-// - 1.5 stop bits are sent as 2.
 struct LineState
 {
     std::uint32_t BaudRate = 9600;
@@ -160,12 +149,12 @@ bool IsNetworkDevice(const std::string &deviceName);
 
 enum class ThreadPriority
 {
-    Normal,
-    AboveNormal,
-    Highest
+    Normal = 0,
+    AboveNormal = 1,
+    Highest = 2
 };
 
-// Raises the calling thread's scheduling priority as far as the platform lets it.
+// Raises the calling thread's priority by the value's steps, as far as the platform lets it.
 void ApplyPriorityToCurrentThread(ThreadPriority priority);
 
 } // namespace port

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -68,8 +67,11 @@ std::uint32_t Control(const LineState &s, std::uint32_t shift)
     return (s.Flags >> shift) & kControlMask;
 }
 
-// One call, so a state the driver does not take leaves the line as it was; what termios has no
-// place for is refused first.
+// One call, so a state the driver does not take leaves the line as it was. What termios has no
+// place for: DTR handshake, RTS toggle, DSR flow and sensitivity are refused, as are speed 0 and
+// speeds the driver does not take; RTS handshake is flow control both ways, as CTS flow is;
+// Xon/Xoff limits and TxContinueOnXoff are kept without effect (the kernel sends Xoff and Xon
+// at its own levels); 1.5 stop bits are sent as 2.
 bool ApplyLineState(int fd, const LineState &s, bool marking)
 {
     const std::uint32_t dtr = Control(s, kFlagDtrShift);
@@ -225,13 +227,9 @@ public:
 
     Result WaitForWriterWork() override
     {
-        while (!stopped) {
-            if (!Await(-1, 0, writerBell, std::nullopt))
-                return {Result::Failed, static_cast<std::uint32_t>(errno)};
-            if (!stopped)
-                return {Result::Bytes};
-        }
-        return {Result::Stopped};
+        if (!stopped && !Await(-1, 0, writerBell, std::nullopt))
+            return {Result::Failed, static_cast<std::uint32_t>(errno)};
+        return {stopped ? Result::Stopped : Result::Bytes};
     }
 
 private:
@@ -289,7 +287,6 @@ Result PosixPort::Next(char *buffer, std::uint32_t size)
 {
     while (!stopped) {
         const Settings set = Locked();
-        const Timeouts &t = set.timeouts;
         const std::uint32_t wanted = set.eventMask;
         Clock::time_point now = Clock::now();
         if (!reading) {
@@ -321,7 +318,7 @@ Result PosixPort::Next(char *buffer, std::uint32_t size)
         std::memcpy(buffer + done, spare + spareAt, taken);
         spareAt += taken;
         done += taken;
-        const ReadEnd end = ReadEnds(t, size, done, start, last, now);
+        const ReadEnd end = ReadEnds(set.timeouts, size, done, start, last, now);
         if (end.now) {
             reading = false;
             return {Result::Bytes, done};
@@ -348,7 +345,7 @@ std::uint32_t PosixPort::Decode(char *bytes, std::size_t count, const LineState 
     for (std::size_t i = 0; i < count; ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (mark == 2) {
-            errors |= c == 0 ? kCeBreak : kCeFrame;
+            errors |= c == 0 ? kCeBreak : kCeFrame; // a parity error reads as a framing error
             events |= kEvErr;
             if (c != 0)
                 bytes[out++] = replace ? s.ErrorChar : static_cast<char>(c);
@@ -496,24 +493,6 @@ std::string PlatformDeviceName(const std::string &name)
     return posix::DefaultDeviceName(name, "/dev");
 }
 
-std::vector<SerialAdapter> ListSerialAdapters(const std::string &folder)
-{
-    namespace fs = std::filesystem;
-    std::vector<SerialAdapter> adapters;
-    std::error_code error;
-    for (const fs::directory_entry &entry :
-         fs::directory_iterator(folder.empty() ? "/dev/serial/by-id" : folder, error)) {
-        std::error_code ignored;
-        if (entry.is_directory(ignored))
-            continue;
-        const fs::path device = fs::canonical(entry.path(), ignored);
-        adapters.push_back({entry.path().filename().string(), ignored ? "" : device.string()});
-    }
-    std::sort(adapters.begin(), adapters.end(),
-              [](const SerialAdapter &a, const SerialAdapter &b) { return a.name < b.name; });
-    return adapters;
-}
-
 // A network port by its URL, else a serial device.
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
 {
@@ -550,9 +529,7 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
 
 void ApplyPriorityToCurrentThread(ThreadPriority priority)
 {
-    const int raise = priority == ThreadPriority::Highest       ? 2
-                      : priority == ThreadPriority::AboveNormal ? 1
-                                                                : 0;
+    const int raise = static_cast<int>(priority);
     const auto tid = static_cast<id_t>(::gettid());
     errno = 0;
     const int current = ::getpriority(PRIO_PROCESS, tid);

@@ -387,12 +387,6 @@ std::string PlatformDeviceName(const std::string &name)
     return name;
 }
 
-// Device Manager, not a folder, lists the adapters here.
-std::vector<SerialAdapter> ListSerialAdapters(const std::string &)
-{
-    return {};
-}
-
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure)
 {
     if (failure != nullptr)
