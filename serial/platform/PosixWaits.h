@@ -27,8 +27,8 @@ struct Woken
     short events = 0;
     bool rang = false;
 };
-// Waits until `fd` is ready for `events`, `bell` rings or the deadline; with no events asked
-// for the descriptor stays out (a hang-up would end every wait at once).
+// Waits until `fd` is ready for `events`, `bell` (-1: none) rings or the deadline; with no events
+// asked for the descriptor stays out (a hang-up would end every wait at once).
 std::optional<Woken> Await(int fd, short events, int bell, Deadline deadline);
 
 // When a read under way ends by the time-out rules: `now`, or by `deadline`. It ends full, on

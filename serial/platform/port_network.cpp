@@ -67,14 +67,6 @@ std::string Seconds(std::chrono::milliseconds wait)
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-int MillisecondsLeft(Deadline deadline)
-{
-    if (!deadline)
-        return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30));
-}
-
 std::uint32_t Control(const LineState &s, std::uint32_t shift)
 {
     return (s.Flags >> shift) & kControlMask;
@@ -113,18 +105,17 @@ int Connect(int socket, const addrinfo &address, Clock::time_point deadline)
     if (errno != EINPROGRESS && errno != EINTR)
         return errno;
     for (;;) {
-        pollfd p{socket, POLLOUT, 0};
-        const int ready = ::poll(&p, 1, MillisecondsLeft(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return ready < 0 ? errno : ETIMEDOUT;
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        const std::optional<Woken> woken = Await(socket, POLLOUT, -1, deadline); // no bell
+        if (!woken)
             return errno;
-        return error;
+        if (woken->events != 0)
+            break;
+        if (Clock::now() >= deadline)
+            return ETIMEDOUT;
     }
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : errno;
 }
 
 class NetworkPort final : public Port
