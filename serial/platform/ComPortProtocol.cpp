@@ -36,14 +36,9 @@ const telnet_telopt_t kOptions[] = {
     {-1, 0, 0},
 };
 
-std::uint32_t Control(const LineState &s, std::uint32_t shift)
-{
-    return (s.Flags >> shift) & kControlMask;
-}
-
 unsigned char OutboundFlow(const LineState &s)
 {
-    if ((s.Flags & kFlagOutxCtsFlow) || Control(s, kFlagRtsShift) == 2)
+    if ((s.Flags & kFlagOutxCtsFlow) || s.Control(kFlagRtsShift) == 2)
         return kFlowHardware;
     return (s.Flags & kFlagOutX) ? kFlowXonXoff : kFlowNone;
 }
@@ -147,17 +142,17 @@ void ComPortProtocol::RequestLineState(const LineState &state)
             telnet_subnegotiation(telnet, kComPortOption, value, sizeof value);
         }
     }
-    const unsigned char inbound = Control(state, kFlagRtsShift) == 2 ? kInboundHardware
-                                  : (state.Flags & kFlagInX)         ? kInboundXonXoff
-                                                                     : kInboundNone;
-    const unsigned char dtr = Control(state, kFlagDtrShift) == 1 ? kDtrOn : kDtrOff;
+    const unsigned char inbound = state.Control(kFlagRtsShift) == 2 ? kInboundHardware
+                                  : (state.Flags & kFlagInX)        ? kInboundXonXoff
+                                                                    : kInboundNone;
+    const unsigned char dtr = state.Control(kFlagDtrShift) == 1 ? kDtrOn : kDtrOff;
     for (const unsigned char control : {inbound, dtr}) {
         const char value[] = {SetControl, static_cast<char>(control)};
         telnet_subnegotiation(telnet, kComPortOption, value, sizeof value);
     }
-    if (Control(state, kFlagRtsShift) < 2) {
+    if (state.Control(kFlagRtsShift) < 2) {
         const char value[] = {
-            SetControl, static_cast<char>(Control(state, kFlagRtsShift) == 1 ? kRtsOn : kRtsOff)};
+            SetControl, static_cast<char>(state.Control(kFlagRtsShift) == 1 ? kRtsOn : kRtsOff)};
         telnet_subnegotiation(telnet, kComPortOption, value, sizeof value);
     }
     inForce.Flags = state.Flags;

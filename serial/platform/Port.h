@@ -70,6 +70,8 @@ struct LineState
     char EvtChar = 0;
 
     bool operator==(const LineState &) const = default;
+    // DTR's or RTS's control, by kFlagDtrShift or kFlagRtsShift.
+    std::uint32_t Control(std::uint32_t shift) const { return (Flags >> shift) & kControlMask; }
 };
 
 // When a read ends: it ends full, or on the total time-out (multiplier × bytes asked +

@@ -67,11 +67,6 @@ std::string Seconds(std::chrono::milliseconds wait)
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-std::uint32_t Control(const LineState &s, std::uint32_t shift)
-{
-    return (s.Flags >> shift) & kControlMask;
-}
-
 // What the server is told of a line state.
 bool SameOnTheWire(const LineState &a, const LineState &b)
 {
@@ -455,8 +450,8 @@ bool NetworkPort::GetState(LineState &value)
 // server's, so there the state is only kept.
 bool NetworkPort::SetState(const LineState &value)
 {
-    const std::uint32_t dtr = Control(value, kFlagDtrShift);
-    const std::uint32_t rts = Control(value, kFlagRtsShift);
+    const std::uint32_t dtr = value.Control(kFlagDtrShift);
+    const std::uint32_t rts = value.Control(kFlagRtsShift);
     if (value.BaudRate == 0 || dtr == 2 || rts == 3 ||
         (value.Flags & (kFlagOutxDsrFlow | kFlagDsrSensitivity)) != 0)
         return false;

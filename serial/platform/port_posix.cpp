@@ -62,11 +62,6 @@ tcflag_t BaudBits(std::uint32_t rate)
     return 0010000; // BOTHER
 }
 
-std::uint32_t Control(const LineState &s, std::uint32_t shift)
-{
-    return (s.Flags >> shift) & kControlMask;
-}
-
 // One call, so a state the driver does not take leaves the line as it was. What termios has no
 // place for: DTR handshake, RTS toggle, DSR flow and sensitivity are refused, as are speed 0 and
 // speeds the driver does not take; RTS handshake is flow control both ways, as CTS flow is;
@@ -74,8 +69,8 @@ std::uint32_t Control(const LineState &s, std::uint32_t shift)
 // at its own levels); 1.5 stop bits are sent as 2.
 bool ApplyLineState(int fd, const LineState &s, bool marking)
 {
-    const std::uint32_t dtr = Control(s, kFlagDtrShift);
-    const std::uint32_t rts = Control(s, kFlagRtsShift);
+    const std::uint32_t dtr = s.Control(kFlagDtrShift);
+    const std::uint32_t rts = s.Control(kFlagRtsShift);
     KernelTermios t{};
     if (s.BaudRate == 0 || dtr == 2 || rts == 3 ||
         (s.Flags & (kFlagOutxDsrFlow | kFlagDsrSensitivity)) != 0 || ::ioctl(fd, TCGETS2, &t) != 0)
@@ -436,7 +431,7 @@ KernelTermios TermiosFor(const LineState &s, const KernelTermios &base, bool mar
     t.c_cflag |= kParities[std::min<int>(s.Parity, 4)];
     if (s.StopBits != 0)
         t.c_cflag |= CSTOPB; // 1.5 stop bits are sent as 2
-    if ((s.Flags & kFlagOutxCtsFlow) || Control(s, kFlagRtsShift) == 2)
+    if ((s.Flags & kFlagOutxCtsFlow) || s.Control(kFlagRtsShift) == 2)
         t.c_cflag |= CRTSCTS;
     t.c_cc[VMIN] = 1; // with O_NONBLOCK an empty queue gives EAGAIN, so 0 means hung up
     t.c_cc[VTIME] = 0;
@@ -457,7 +452,7 @@ void ReadLineShape(const KernelTermios &t, LineState &s)
     };
     set(kFlagOutX, (t.c_iflag & IXON) != 0);
     set(kFlagInX, (t.c_iflag & IXOFF) != 0);
-    if (!(t.c_cflag & CRTSCTS) || Control(s, kFlagRtsShift) != 2)
+    if (!(t.c_cflag & CRTSCTS) || s.Control(kFlagRtsShift) != 2)
         set(kFlagOutxCtsFlow, (t.c_cflag & CRTSCTS) != 0);
     s.XonChar = static_cast<char>(t.c_cc[VSTART]);
     s.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
