@@ -82,7 +82,7 @@ void ListPorts(const PortMap &map, std::ostream &out)
         out << "  " << name.name << "\t" << name.path;
         if (!name.device.empty() && name.device != name.path)
             out << " -> " << name.device;
-        else if (name.device.empty() && !IsNetworkPort(name.path))
+        else if (name.device.empty() && !port::IsNetworkDevice(name.path))
             out << " (not there now)";
         out << "\t(" << name.via << ")\n";
     }
@@ -165,7 +165,7 @@ int Assign(const std::string &name, const std::string &target, std::ostream &out
         map.entries.push_back({name, target});
     SaveMap(map);
     out << name << " leads to " << target;
-    if (!IsNetworkPort(target) && Canonical(target).empty())
+    if (!port::IsNetworkDevice(target) && Canonical(target).empty())
         out << " (not there now)";
     out << "\n";
     return Success;

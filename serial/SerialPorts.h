@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace port {
 
@@ -17,6 +18,8 @@ DeviceResolver SetDeviceResolver(DeviceResolver resolver);
 std::string ResolveDevice(const std::string &name);
 // The platform's own mapping, which ResolveDevice uses when no resolver is set.
 std::string PlatformDeviceName(const std::string &name);
+// A network port's name: rfc2217://HOST:PORT or tcp://HOST:PORT (ser2net's accepters).
+bool IsNetworkDevice(std::string_view name);
 
 // Why an open failed, in the system's terms, for a caller to show beside its own message.
 enum class OpenFailureKind

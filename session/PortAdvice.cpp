@@ -89,7 +89,7 @@ std::string OpenFailureAdvice(const std::string &portName, const port::OpenFailu
                             ? portName
                             : portName + " (" + failure.device + ")") +
                        " could not be opened: " + failure.systemText + ".";
-    if (IsNetworkPort(failure.device))
+    if (port::IsNetworkDevice(failure.device))
         return text + NetworkAdvice(failure.kind);
     if (!LinuxHints) {
         if (failure.kind == port::OpenFailureKind::NoSuchDevice)

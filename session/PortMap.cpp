@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int HighestComNumber = 255;
-constexpr std::string_view NetworkSchemes[] = {"rfc2217://", "tcp://"};
 
 } // namespace
 
@@ -40,12 +39,6 @@ std::optional<std::string> ComName(std::string_view name)
     return "COM" + std::to_string(number);
 }
 
-bool IsNetworkPort(std::string_view name)
-{
-    return std::any_of(std::begin(NetworkSchemes), std::end(NetworkSchemes),
-                       [name](std::string_view scheme) { return name.starts_with(scheme); });
-}
-
 std::optional<std::string> PortTargetFault(std::string_view target)
 {
     if (std::any_of(target.begin(), target.end(),
@@ -53,7 +46,7 @@ std::optional<std::string> PortTargetFault(std::string_view target)
         return paramtext::Quoted(target) + " holds a blank or a control character";
     if (target.starts_with('/'))
         return std::nullopt;
-    if (!IsNetworkPort(target))
+    if (!port::IsNetworkDevice(target))
         return paramtext::Quoted(target) +
                " is neither a device path (starting with /) nor rfc2217://HOST:PORT or "
                "tcp://HOST:PORT";
@@ -148,7 +141,7 @@ std::string WritePortMap(const std::vector<PortMapEntry> &entries)
 
 PortRoute RoutePort(const std::string &name, const PortMap &map)
 {
-    if (name.starts_with('/') || IsNetworkPort(name))
+    if (name.starts_with('/') || port::IsNetworkDevice(name))
         return {name, PortRoute::Via::AsGiven};
     if (ComName(name)) {
         if (!map.Ok())

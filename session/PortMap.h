@@ -44,7 +44,6 @@ std::string WritePortMap(const std::vector<PortMapEntry> &entries);
 std::optional<std::string> ComName(std::string_view name);
 // Why `target` cannot be where a COM name leads, or nothing when it can.
 std::optional<std::string> PortTargetFault(std::string_view target);
-bool IsNetworkPort(std::string_view name);
 
 struct PortRoute
 {

@@ -147,7 +147,6 @@ protected:
 // port for rfc2217://HOST:PORT and tcp://HOST:PORT (ser2net's accepters; not on Windows), else a
 // serial device. Null when it cannot; then `failure`, if given, says why.
 std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *failure = nullptr);
-bool IsNetworkDevice(const std::string &deviceName);
 
 enum class ThreadPriority
 {

@@ -20,9 +20,9 @@ DeviceResolver SetDeviceResolver(DeviceResolver resolver)
     return previous;
 }
 
-bool IsNetworkDevice(const std::string &name)
+bool IsNetworkDevice(std::string_view name)
 {
-    return name.rfind("rfc2217://", 0) == 0 || name.rfind("tcp://", 0) == 0;
+    return name.starts_with("rfc2217://") || name.starts_with("tcp://");
 }
 
 std::string ResolveDevice(const std::string &name)
