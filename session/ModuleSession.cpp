@@ -75,7 +75,7 @@ OpenResult ModuleSession::Open(const std::string &portName)
         return open;
     }
     QThread::msleep(SettleMs);
-    static_cast<IdentifyResult &>(open) = AskIdentity();
+    static_cast<IdentifyResult &>(open) = Identify();
     return open;
 }
 
@@ -95,11 +95,6 @@ bool ModuleSession::Busy() const
 }
 
 IdentifyResult ModuleSession::Identify()
-{
-    return AskIdentity();
-}
-
-IdentifyResult ModuleSession::AskIdentity()
 {
     IdentifyResult identify;
     identify.result = Exchange(std::string(Command::Identify));
@@ -214,7 +209,7 @@ void ModuleSession::Timer1Timer()
 
 bool ModuleSession::DetectDevice()
 {
-    const IdentifyResult found = AskIdentity();
+    const IdentifyResult found = Identify();
     const bool foundBefore = deviceFound;
     deviceFound = editing = found.result == StepResult::Ok;
     if (deviceFound)

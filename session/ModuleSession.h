@@ -153,7 +153,6 @@ signals:
 private:
     friend struct SessionSeam; // tests reach the link through it
 
-    IdentifyResult AskIdentity();
     StepResult Exchange(const std::string &command);
     StepResult ExchangeExpectingOk(const std::string &command);
 
