@@ -8,26 +8,23 @@
 
 #include "app/UMainForm.h"
 
-#include "app/FormColors.h"
-#include "widgets/FormControls.h"
-
-#include "session/Latin1.h"
-#include "session/ModuleSession.h"
-#include "session/PortAdvice.h"
-#include "widgets/CircleShape.h"
-#include "widgets/ErrorBox.h"
-#include "widgets/Selectors.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 
 #include <cstdio>
 #include <stdexcept>
+
+#include "app/FormColors.h"
+#include "session/Latin1.h"
+#include "session/ModuleSession.h"
+#include "session/PortAdvice.h"
+#include "widgets/CircleShape.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/FormControls.h"
+#include "widgets/Selectors.h"
 
 namespace {
 
