@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int HighestComNumber = 255;
-
 [[noreturn]] void Refuse(const std::string &message)
 {
     throw Failure(BadArguments, message);

@@ -9,12 +9,6 @@
 #include "protocol/TextFile.h"
 #include "serial/SerialPorts.h"
 
-namespace {
-
-constexpr int HighestComNumber = 255;
-
-} // namespace
-
 const PortMapEntry *PortMap::Find(const std::string &name) const
 {
     const std::optional<std::string> com = ComName(name);

@@ -41,6 +41,7 @@ PortMap LoadPortMap();
 std::string WritePortMap(const std::vector<PortMapEntry> &entries);
 
 // "COM3" for "com3" or "COM03"; nothing for a name that is not COM1 to COM255.
+constexpr int HighestComNumber = 255;
 std::optional<std::string> ComName(std::string_view name);
 // Why `target` cannot be where a COM name leads, or nothing when it can.
 std::optional<std::string> PortTargetFault(std::string_view target);
