@@ -42,6 +42,8 @@ void FakePort::SetWriteChunk(std::uint32_t bytes)
 void FakePort::DrainWrite(std::uint32_t bytes)
 {
     std::lock_guard lock(mutex);
+    if (pendingData == nullptr) // no write pending, or it has let go of its data
+        return;
     const std::uint32_t taken = std::min(bytes, pendingSize - pendingDone);
     written.append(pendingData + pendingDone, taken);
     pendingDone += taken;

@@ -178,7 +178,6 @@ Win32Port::~Win32Port()
 
 Result Win32Port::Finished(Operation &op, BOOL done, const DWORD &count)
 {
-    op.pending = false;
     const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
     op.pending = error == ERROR_IO_PENDING;
     if (op.pending)
@@ -273,6 +272,8 @@ Result Win32Port::Next(char *buffer, std::uint32_t size)
             lineEvents = !NoLineEvents(r);
             if (lineEvents && r.kind != Result::Bytes && (r.kind != Result::Events || r.value != 0))
                 return r;
+            if (lineEvents && !wait.pending)
+                continue; // ended at once with no bits (a new mask): wait again
         }
         if (!read.pending) {
             DWORD count = 0;
@@ -413,9 +414,13 @@ std::unique_ptr<Port> OpenDevice(const std::string &deviceName, OpenFailure *fai
     std::unique_ptr<Win32Port> port;
     if (h != INVALID_HANDLE_VALUE) {
         port = std::make_unique<Win32Port>(h);
-        error = port->Ready() ? ERROR_SUCCESS : ::GetLastError();
-        if (error != ERROR_SUCCESS)
+        if (!port->Ready()) {
+            // A later call may have cleared the failed one's code: the port is not open all the
+            // same.
+            error = ::GetLastError();
+            error = error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY;
             port.reset();
+        }
     }
     if (failure != nullptr)
         *failure = {port ? OpenFailureKind::None : KindOf(error), path,
