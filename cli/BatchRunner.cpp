@@ -81,16 +81,22 @@ std::vector<PortResult> RunOnPorts(const Job &job)
     return results;
 }
 
-// Two names of one device in one batch would open it twice, and one would find it busy.
+// Two names of one device in one batch would open it twice, and one would find it busy. A COM
+// name behind a map that cannot be read leads nowhere, and its port says so.
 void RefuseSameDevice(const std::vector<std::string> &ports)
 {
     const PortMap map = LoadPortMap();
-    std::vector<std::string> devices;
-    for (const std::string &port : ports)
-        devices.push_back(RoutePort(port, map).target);
+    std::vector<std::optional<std::string>> devices;
+    for (const std::string &port : ports) {
+        const PortRoute route = RoutePort(port, map);
+        devices.push_back(route.via == PortRoute::Via::BrokenMap
+                              ? std::nullopt
+                              : std::optional<std::string>(route.target));
+    }
     for (std::size_t i = 0; i < ports.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
-            if (devices[i] == devices[j] || SameFile(devices[i], devices[j]))
+            if (devices[i] && devices[j] &&
+                (devices[i] == devices[j] || SameFile(*devices[i], *devices[j])))
                 throw Failure(BadArguments, ports[j] + " and " + ports[i] +
                                                 " are the same device; give each port once");
 }

@@ -139,7 +139,8 @@ PortMap MapToChange()
     return map;
 }
 
-void SaveMap(const PortMap &map)
+// The map with `name` leading to `target`, or with no target to where the system names it.
+void SaveMap(const PortMap &map, const std::string &name, const std::optional<std::string> &target)
 {
     std::error_code error;
     fs::create_directories(fs::path(map.path).parent_path(), error);
@@ -147,21 +148,13 @@ void SaveMap(const PortMap &map)
         throw Failure(FileError, fs::path(map.path).parent_path().string() + ": cannot be made: " +
                                      error.message() + "; nothing was changed");
     if (const std::optional<std::string> failed =
-            WriteTextFile(map.path, WritePortMap(map.entries)))
+            WriteTextFile(map.path, EditPortMap(map, name, target)))
         throw Failure(FileError, *failed + "; nothing was changed");
 }
 
 int Assign(const std::string &name, const std::string &target, std::ostream &out)
 {
-    PortMap map = MapToChange();
-    const auto entry =
-        std::find_if(map.entries.begin(), map.entries.end(),
-                     [&name](const PortMapEntry &line) { return line.name == name; });
-    if (entry != map.entries.end())
-        entry->target = target;
-    else
-        map.entries.push_back({name, target});
-    SaveMap(map);
+    SaveMap(MapToChange(), name, target);
     out << name << " leads to " << target;
     if (!port::IsNetworkDevice(target) && Canonical(target).empty())
         out << " (not there now)";
@@ -171,13 +164,11 @@ int Assign(const std::string &name, const std::string &target, std::ostream &out
 
 int Unassign(const std::string &name, std::ostream &out)
 {
-    PortMap map = MapToChange();
-    const PortMapEntry *entry = map.Find(name);
-    if (entry == nullptr)
+    const PortMap map = MapToChange();
+    if (map.Find(name) == nullptr)
         throw Failure(BadArguments, name + " has no line in the port map " + map.path);
-    map.entries.erase(map.entries.begin() + (entry - map.entries.data()));
-    SaveMap(map);
-    out << name << " leads where the system names it: " << RoutePort(name, map).target << "\n";
+    SaveMap(map, name, std::nullopt);
+    out << name << " leads where the system names it: " << RoutePort(name, {}).target << "\n";
     return Success;
 }
 

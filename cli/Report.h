@@ -24,7 +24,7 @@ enum class Change
     NothingSent,
     NotAcknowledged, // sent, but no "OK" came: the module may hold anything
     Acknowledged,    // "OK", but not read back (or read back different)
-    Confirmed,       // "OK", and for settings read back equal
+    Confirmed,       // settings: read back equal; defaults, volume: "OK" (nothing reads them)
 };
 
 // What one port's run came to.

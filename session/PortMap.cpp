@@ -24,13 +24,10 @@ std::optional<std::string> ComName(std::string_view name)
 {
     if (name.size() < 4 || paramtext::Lower(name.substr(0, 3)) != "com")
         return std::nullopt;
-    const std::string_view digits = name.substr(3);
-    if (digits.size() > 3 || !std::all_of(digits.begin(), digits.end(), paramtext::IsDigit))
+    const std::optional<int> number = paramtext::SmallNumber(name.substr(3), HighestComNumber);
+    if (!number || *number == 0)
         return std::nullopt;
-    const int number = std::atoi(std::string(digits).c_str());
-    if (number < 1 || number > HighestComNumber)
-        return std::nullopt;
-    return "COM" + std::to_string(number);
+    return "COM" + std::to_string(*number);
 }
 
 std::optional<std::string> PortTargetFault(std::string_view target)
@@ -72,6 +69,7 @@ std::string PortMapPath()
 PortMap ReadPortMap(std::string_view text)
 {
     PortMap map;
+    map.text = text;
     std::vector<int> lineOf;
     text = paramtext::WithoutBom(text);
     for (int number = 1; !text.empty(); ++number) {
@@ -112,10 +110,10 @@ PortMap LoadPortMap()
     const std::string path = PortMapPath();
     std::error_code error;
     if (path.empty() || !std::filesystem::exists(std::filesystem::symlink_status(path, error)))
-        return {path, {}, {}};
+        return {path, {}, {}, {}};
     const TextRead file = ReadTextFile(path, LargestParamFile);
     if (!file.Ok())
-        return {path, {}, {file.error}};
+        return {path, {}, {file.error}, {}};
     PortMap map = ReadPortMap(file.text);
     map.path = path;
     for (std::string &error : map.errors)
@@ -123,14 +121,30 @@ PortMap LoadPortMap()
     return map;
 }
 
-std::string WritePortMap(const std::vector<PortMapEntry> &entries)
+std::string EditPortMap(const PortMap &map, const std::string &name,
+                        const std::optional<std::string> &target)
 {
-    std::string text = "# COM names and where they lead, kept with: nmct-cli ports assign COM3 "
-                       "DEVICE-OR-URL\n";
-    for (const PortMapEntry &entry : entries)
-        text += entry.name + std::string(entry.name.size() < 6 ? 6 - entry.name.size() : 1, ' ') +
-                entry.target + "\n";
-    return text;
+    std::string edited;
+    if (map.text.empty())
+        edited = "# COM names and where they lead, kept with: nmct-cli ports assign COM3 "
+                 "DEVICE-OR-URL\n";
+    const std::string line =
+        target ? name + std::string(name.size() < 6 ? 6 - name.size() : 1, ' ') + *target + "\n"
+               : std::string();
+    bool placed = false;
+    std::string_view text = paramtext::WithoutBom(map.text);
+    while (!text.empty()) {
+        const std::string_view original = paramtext::NextLine(text);
+        const std::vector<std::string_view> fields =
+            paramtext::Fields(original.substr(0, original.find('#')));
+        if (!fields.empty() && ComName(fields[0]) == name) {
+            edited += placed ? "" : line;
+            placed = true;
+        } else {
+            edited += std::string(original) + "\n";
+        }
+    }
+    return placed ? edited : edited + line;
 }
 
 PortRoute RoutePort(const std::string &name, const PortMap &map)

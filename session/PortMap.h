@@ -29,6 +29,7 @@ struct PortMap
     std::string path; // the file it was read from; empty when there is none to read
     std::vector<PortMapEntry> entries;
     std::vector<std::string> errors; // "line 4: ...": a map with errors leads nowhere
+    std::string text;                // as read, so that an edit keeps the other lines
     bool Ok() const { return errors.empty(); }
     const PortMapEntry *Find(const std::string &name) const;
 };
@@ -38,7 +39,11 @@ std::string PortMapPath();
 PortMap ReadPortMap(std::string_view text);
 // The file read as it stands now; a file that does not exist is an empty map.
 PortMap LoadPortMap();
-std::string WritePortMap(const std::vector<PortMapEntry> &entries);
+// The map's text with `name`'s line leading to `target` (added at the end when it has none), or
+// with no target removed. Every other line, comments included, stays as it was; a map that
+// cannot be read is not edited.
+std::string EditPortMap(const PortMap &map, const std::string &name,
+                        const std::optional<std::string> &target);
 
 // "COM3" for "com3" or "COM03"; nothing for a name that is not COM1 to COM255.
 constexpr int HighestComNumber = 255;

@@ -400,6 +400,12 @@ void TestCli::command_data()
         << QStringList{"ports", "assign", "com7", "{port}"} << none << good << 0 << "COM7  {port}"
         << ""
         << "";
+    QTest::newRow("ports assign keeps the map's other lines")
+        << QStringList{"{map}", "ports", "assign", "COM7", "{port}"}
+        << QByteArray("# the bench by the window\nCOM8 /dev/null\n") << good << 0
+        << "# the bench by the window"
+        << ""
+        << "";
     QTest::newRow("a COM name through the map")
         << QStringList{"{map}", "-p", "COM7", "detect"} << QByteArray("COM7 {port}\n") << good << 0
         << "model NM450"
@@ -410,6 +416,11 @@ void TestCli::command_data()
         << good << 4 << ""
         << "COM7 leads nowhere while the port map cannot be read: {dir}/config/nmct/ports: line "
            "2: 'nowhere' is neither a device path"
+        << "";
+    QTest::newRow("a batch behind a map that cannot be read")
+        << QStringList{"{map}", "-p", "COM7", "-p", "COM9", "detect"}
+        << QByteArray("COM7 {port}\nCOM8 nowhere\n") << good << 4 << ""
+        << "COM9 leads nowhere while the port map cannot be read"
         << "";
     // Modules on other machines, through ser2net on this one.
     QTest::newRow("detect through RFC 2217")
