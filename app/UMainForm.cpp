@@ -56,8 +56,7 @@ void TfrmMain::FormDestroy()
 
 TfrmMain::Status TfrmMain::State() const
 {
-    const ConnectionView view = session->View();
-    return {view.deviceFound, view.portOpen, session->Busy(), session->PortIsOpen()};
+    return {session->View().deviceFound, session->Busy(), session->PortIsOpen()};
 }
 
 void TfrmMain::EnableGroup(QWidget *control, bool state)

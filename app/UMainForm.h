@@ -77,7 +77,6 @@ public:
     struct Status
     {
         bool deviceFound; // the last identify exchange got a reply
-        bool portOpened;  // opened with OPEN and not closed since
         bool linkBusy;    // an exchange with the module is running
         bool portIsOpen;  // the link's port is open
     };

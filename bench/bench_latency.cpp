@@ -88,7 +88,7 @@ public:
     double Open()
     {
         const double seconds = Click(Control<QPushButton>(*window, "btnOpen"));
-        Expect(window->State().deviceFound && window->State().portOpened,
+        Expect(window->State().deviceFound && window->State().portIsOpen,
                "OPEN did not find the module");
         ExpectWire({"AAFAA", "AAFA1"});
         return seconds;
@@ -111,7 +111,7 @@ public:
     void Close()
     {
         Click(Control<QPushButton>(*window, "btnOpen"));
-        Expect(!window->State().portOpened, "CLOSE did not close the port");
+        Expect(!window->State().portIsOpen, "CLOSE did not close the port");
     }
 
     std::size_t IdentityBytes() const { return nmct::modsim::kDefaultIdentity.size(); }

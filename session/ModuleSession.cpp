@@ -153,7 +153,7 @@ StepResult ModuleSession::ExchangeExpectingOk(const std::string &command)
 
 ConnectionView ModuleSession::View() const
 {
-    return {PortIsOpen(), deviceFound, editing, identity};
+    return {PortIsOpen(), deviceFound, deviceFound && PortIsOpen(), identity};
 }
 
 ModuleSession::Click ModuleSession::OpenOrCloseClicked(const std::string &portName)
@@ -166,7 +166,6 @@ ModuleSession::Click ModuleSession::OpenOrCloseClicked(const std::string &portNa
             return Click::CloseLater;
         }
         const bool found = deviceFound;
-        editing = false;
         DisconnectPort();
         if (!found)
             return Click::Closed;
@@ -180,7 +179,6 @@ ModuleSession::Click ModuleSession::OpenOrCloseClicked(const std::string &portNa
         return Click::Busy;
     if (!OpenPort(portName)) {
         deviceFound = false;
-        editing = false;
         emit ViewChanged();
         return Click::OpenFailed;
     }
@@ -211,7 +209,7 @@ bool ModuleSession::DetectDevice()
 {
     const IdentifyResult found = Identify();
     const bool foundBefore = deviceFound;
-    deviceFound = editing = found.result == StepResult::Ok;
+    deviceFound = found.result == StepResult::Ok;
     if (deviceFound)
         identity = found.identity;
     emit ViewChanged();

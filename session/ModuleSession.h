@@ -63,7 +63,7 @@ struct ConnectionView
 {
     bool portOpen = false;    // "CLOSE", the light green, the port list locked
     bool deviceFound = false; // the last identify got a reply: "Device Found!"
-    bool editing = false;     // the editing groups are enabled
+    bool editing = false;     // the editing groups are enabled: found over an open port
     IdentifyReply identity;   // of the last module found; kept when it goes
 };
 
@@ -168,7 +168,6 @@ private:
     std::unique_ptr<TKVComm> link;
     QTimer *Timer1; // the presence watch, a child of the session
     bool deviceFound = false;
-    bool editing = false;
     IdentifyReply identity;
     port::OpenFailure openFailure;
     std::string openedDevice; // where the last OpenPort's name led

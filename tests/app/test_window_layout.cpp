@@ -556,7 +556,7 @@ void TestWindowLayout::startUpState()
     QCOMPARE(Control<CircleShape>(*window_, "shpLight")->BrushColor(), QColor(128, 128, 128));
     QVERIFY(!Control<QTimer>(*window_, "Timer1")->isActive());
     QVERIFY(!window_->State().deviceFound);
-    QVERIFY(!window_->State().portOpened);
+    QVERIFY(!window_->State().portIsOpen);
 }
 
 void TestWindowLayout::enableGroupTouchesDirectChildrenOnly()
@@ -595,7 +595,7 @@ void TestWindowLayout::enableEditingAndSetNotFound()
     port::SetDeviceResolver([](const std::string &name) { return "/nonexistent/" + name; });
     Control<QPushButton>(*window_, "btnOpen")->click();
     port::SetDeviceResolver(nullptr);
-    QVERIFY(!window_->State().deviceFound && !window_->State().portOpened);
+    QVERIFY(!window_->State().deviceFound && !window_->State().portIsOpen);
     QCOMPARE(Control<QLabel>(*window_, "lblStatus")->text(), QStringLiteral("Device Not Found!"));
     QCOMPARE(Control<QLabel>(*window_, "lblStatus")->size(),
              Control<QLabel>(*window_, "lblStatus")->sizeHint());

@@ -181,7 +181,7 @@ void TestEndToEnd::openIdentifiesAndReads()
     QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled());
     QVERIFY(!Control<QComboBox>(w, "cbxComm")->isEnabled());
     QVERIFY(Control<QTimer>(w, "Timer1")->isActive());
-    QVERIFY(w.State().deviceFound && w.State().portOpened);
+    QVERIFY(w.State().deviceFound && w.State().portIsOpen);
     QVERIFY(Control<QWidget>(w, "p2")->isEnabled() &&
             Control<QPushButton>(w, "btnSet")->isEnabled() &&
             Control<QPushButton>(w, "btnRead")->isEnabled());
@@ -488,7 +488,7 @@ void TestEndToEnd::closeInsideExchange()
     // over values it did not read, and the button, the light and the port agree.
     QTRY_COMPARE_WITH_TIMEOUT(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"), 3000);
     QTRY_COMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
-    QVERIFY(!w.State().portIsOpen && !w.State().portOpened && !w.State().deviceFound);
+    QVERIFY(!w.State().portIsOpen && !w.State().deviceFound);
     QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), Grey);
     QVERIFY(!Control<QWidget>(w, "p2")->isEnabled() &&
             !Control<QPushButton>(w, "btnSet")->isEnabled());
@@ -654,7 +654,7 @@ void TestEndToEnd::openWithoutDevice()
     QVERIFY(Control<QComboBox>(w, "cbxComm")->isEnabled() &&
             Control<QPushButton>(w, "btnOpen")->isEnabled());
     QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), Grey);
-    QVERIFY(!w.State().portOpened && !w.State().portIsOpen);
+    QVERIFY(!w.State().portIsOpen);
     QVERIFY(tool.messages.isEmpty() && tool.errors.isEmpty());
     // Why, where the user finds it: the status line's tooltip.
     QVERIFY2(Control<QWidget>(w, "Panel6")

@@ -295,7 +295,7 @@ void TestFaults::faultyModule()
     QCOMPARE(Control<QTimer>(w, "Timer1")->isActive(), watching);
     // The port stays open: a silent module is not a closed port, and a vanished one is noticed
     // by the watch only.
-    QVERIFY(w.State().portOpened && w.State().portIsOpen);
+    QVERIFY(w.State().portIsOpen);
     QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("CLOSE"));
     // No button is left disabled: OPEN/CLOSE always works, the rest follow the device.
     QVERIFY(Control<QPushButton>(w, "btnOpen")->isEnabled());
@@ -316,7 +316,7 @@ void TestFaults::faultyModule()
     rig.errors.clear();
     rig.ForgetWire();
 
-    if (w.State().portOpened && w.State().deviceFound && fault != Fault::Vanish) {
+    if (w.State().portIsOpen && w.State().deviceFound && fault != Fault::Vanish) {
         // A record shown only in part, or not at all, is never written into the module.
         rig.Click(Control<QPushButton>(w, "btnSet"));
         QCOMPARE(CommandWords(rig.Wire()), setSends ? QStringList{"AAFA3"} : QStringList{});
@@ -333,7 +333,7 @@ void TestFaults::faultyModule()
         QCOMPARE(CommandWords(rig.Wire()), QStringList{"AAFA1"});
     } else {
         rig.module().SetRecord(RecordWith(ChannelC, "007"));
-        if (w.State().portOpened)
+        if (w.State().portIsOpen)
             rig.ClickOpen(); // CLOSE
         rig.ForgetWire();
         rig.ClickOpen();

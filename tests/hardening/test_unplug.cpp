@@ -45,7 +45,7 @@ void WaitForWatchToClose(TfrmMain &w, const QElapsedTimer &sinceLoss, qint64 &el
     QCOMPARE(Control<QPushButton>(w, "btnOpen")->text(), QString("OPEN"));
     QCOMPARE(Control<CircleShape>(w, "shpLight")->BrushColor(), QColor(128, 128, 128));
     QCOMPARE(Control<QLabel>(w, "lblStatus")->text(), QString("Device Not Found!"));
-    QVERIFY(!w.State().portOpened && !w.State().deviceFound);
+    QVERIFY(!w.State().portIsOpen && !w.State().deviceFound);
     QVERIFY(Control<QComboBox>(w, "cbxComm")->isEnabled() &&
             Control<QPushButton>(w, "btnOpen")->isEnabled());
     QVERIFY(!Control<QWidget>(w, "p2")->isEnabled() &&
