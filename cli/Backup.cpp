@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -21,14 +20,11 @@ std::string BackupFolder(const Arguments &arguments)
 {
     if (!arguments.backupDir.empty())
         return arguments.backupDir;
-    const char *state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/')
-        return std::string(state) + "/nmct/backups";
-    const char *home = std::getenv("HOME");
-    if (!home || home[0] != '/')
+    const std::string folder = UserFolder("XDG_STATE_HOME", ".local/state", "backups");
+    if (folder.empty())
         throw Failure(FileError, "no folder for the backup: neither XDG_STATE_HOME nor HOME is "
                                  "set (use --backup-dir DIR, or --no-backup)");
-    return std::string(home) + "/.local/state/nmct/backups";
+    return folder;
 }
 
 std::string UtcStamp()

@@ -15,11 +15,6 @@ namespace {
 
 using Values = std::vector<std::string>;
 
-[[noreturn]] void Refuse(const std::string &message)
-{
-    throw Failure(BadArguments, message);
-}
-
 // A name as typed, without the blanks a copy and paste brings along.
 std::string Trimmed(const std::string &name)
 {

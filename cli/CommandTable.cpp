@@ -10,11 +10,6 @@ namespace cli {
 
 namespace {
 
-[[noreturn]] void Refuse(const std::string &message)
-{
-    throw Failure(BadArguments, message);
-}
-
 void CheckRead(const Arguments &arguments)
 {
     const std::vector<std::string> &operands = arguments.operands;

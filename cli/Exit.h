@@ -28,4 +28,10 @@ public:
     std::string message;
 };
 
+// Bad arguments: nothing was sent or written.
+[[noreturn]] inline void Refuse(const std::string &message)
+{
+    throw Failure(BadArguments, message);
+}
+
 } // namespace cli

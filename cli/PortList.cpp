@@ -20,11 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void Refuse(const std::string &message)
-{
-    throw Failure(BadArguments, message);
-}
-
 std::string Canonical(const std::string &path)
 {
     std::error_code error;

@@ -13,6 +13,7 @@
 // Every failure comes back as a message that names the path and the system's reason.
 
 #include <cstddef>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,18 @@ struct TextRead
     std::string error; // empty when the text was read whole
     bool Ok() const { return error.empty(); }
 };
+
+// The user's folder for this program's files of one kind, by the XDG base directories:
+// $`variable`, else $HOME/`underHome` (each only as an absolute path), with "/nmct/`rest`";
+// empty when neither gives a folder.
+inline std::string UserFolder(const char *variable, const char *underHome, const char *rest)
+{
+    const char *set = std::getenv(variable);
+    if (set && set[0] == '/')
+        return std::string(set) + "/nmct/" + rest;
+    const char *home = std::getenv("HOME");
+    return home && home[0] == '/' ? std::string(home) + "/" + underHome + "/nmct/" + rest : "";
+}
 
 // At most `largest` bytes; more is an error.
 TextRead ReadTextFile(const std::string &path, std::size_t largest);

@@ -57,13 +57,7 @@ std::optional<std::string> PortTargetFault(std::string_view target)
 
 std::string PortMapPath()
 {
-    const char *config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::string(config) + "/nmct/ports";
-    const char *home = std::getenv("HOME");
-    if (home && home[0] == '/')
-        return std::string(home) + "/.config/nmct/ports";
-    return {};
+    return UserFolder("XDG_CONFIG_HOME", ".config", "ports");
 }
 
 PortMap ReadPortMap(std::string_view text)
